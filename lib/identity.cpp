@@ -1,0 +1,159 @@
+// Identity record: clearing it and the twelve validating field setters.
+#include <cstdio>
+#include <cstring>
+
+#include "mintcore.h"
+
+#ifndef MINTCORE_STRICT_SSN
+#error "MINTCORE_STRICT_SSN must be 0 (shared library) or 1 (the programs' copy)"
+#endif
+
+namespace {
+
+// The shared library accepts any SSN with a digit and keeps its first nine;
+// the programs' copy accepts exactly nine digits.
+constexpr bool strict_ssn_rule = MINTCORE_STRICT_SSN != 0;
+
+constexpr int name_letter_code(int c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 1;
+    if (c >= 'a' && c <= 'z') return c - 'a' + 1;
+    return -1;
+}
+
+constexpr int ssn_digit_value(int c) {
+    return c >= '0' && c <= '9' ? c - '0' : -1;
+}
+
+static_assert(name_letter_code('a') == 1 && name_letter_code('Z') == 26 && name_letter_code('[') == -1);
+static_assert(ssn_digit_value('0') == 0 && ssn_digit_value('9') == 9 && ssn_digit_value('a') == -1);
+
+struct text_field_messages {
+    const char* null_value;
+    const char* invalid_value;
+};
+
+// Normalises `text` into a scratch copy first, so that an accepted value
+// replaces the whole field and a rejected one leaves it as it was.
+template <size_t L>
+int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mark, const char* text,
+                   int (*convert)(int), bool count_all_digits, const text_field_messages& messages) {
+    if (text == nullptr) {
+        std::fputs(messages.null_value, stdout);
+        data->flags &= ~mark;
+        return 0;
+    }
+    unsigned char codes[L] = {};
+    size_t count = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!count_all_digits && count == L) break;
+        const int code = convert(static_cast<signed char>(*p));
+        if (code < 0) continue;
+        if (count < L) codes[count] = static_cast<unsigned char>(code);
+        ++count;
+    }
+    const bool accepted = count_all_digits ? count == L : count > 0;
+    if (!accepted) {
+        std::fputs(messages.invalid_value, stdout);
+        data->flags &= ~mark;
+        return 0;
+    }
+    std::memcpy(field, codes, L);
+    data->flags |= mark;
+    return 1;
+}
+
+int set_name(uuid_hash_data* data, unsigned char (&field)[20], uint32_t mark, const char* text,
+             const text_field_messages& messages) {
+    return set_text_field(data, field, mark, text, name_letter_code, false, messages);
+}
+
+int set_ssn(uuid_hash_data* data, unsigned char (&field)[9], uint32_t mark, const char* text,
+            const text_field_messages& messages) {
+    return set_text_field(data, field, mark, text, ssn_digit_value, strict_ssn_rule, messages);
+}
+
+// `format` holds one %d for the rejected value.
+int set_int_field(uuid_hash_data* data, int32_t& field, uint32_t mark, int value, int lowest, int highest,
+                  const char* format) {
+    if (value < lowest || value > highest) {
+        std::printf(format, value);
+        data->flags &= ~mark;
+        return 0;
+    }
+    field = value;
+    data->flags |= mark;
+    return 1;
+}
+
+constexpr int lowest_year = 1851;
+constexpr int highest_year = 2099;
+
+}  // namespace
+
+void uuid_initialize(uuid_hash_data* data) {
+    std::memset(data, 0, sizeof *data);
+}
+
+int uuid_hash_set_patient_name(uuid_hash_data* data, char* name) {
+    return set_name(data, data->patient_name, PATIENT_NAME_SET, name,
+                    {"Error in uuid_hash_set_patient_name(), NULL name passed in.\n",
+                     "Error in uuid_hash_set_patient_name(), invalid name passed in.\n"});
+}
+
+int uuid_hash_set_patient_ssn(uuid_hash_data* data, char* ssn) {
+    return set_ssn(data, data->patient_ssn, PATIENT_SSN_SET, ssn,
+                   {"Error in uuid_hash_set_patient_ssn(), NULL ssn passed in.\n",
+                    "Error in uuid_hash_set_patient_ssn(), invalid ssn passed in.\n"});
+}
+
+int uuid_hash_set_patient_gender(uuid_hash_data* data, int gender) {
+    return set_int_field(data, data->patient_gender, PATIENT_GENDER_SET, gender, 1, 2,
+                         "Error in uuid_hash_set_patient_gender(), bogus gender %d passed in.\n");
+}
+
+int uuid_hash_set_patient_birth_year(uuid_hash_data* data, int year) {
+    return set_int_field(data, data->patient_birth_year, PATIENT_BIRTH_YEAR_SET, year, lowest_year,
+                         highest_year, "Error in uuid_hash_set_patient_birth_year(), bogus year %d passed in.\n");
+}
+
+int uuid_hash_set_patient_birth_month(uuid_hash_data* data, int month) {
+    return set_int_field(data, data->patient_birth_month, PATIENT_BIRTH_MONTH_SET, month, 1, 12,
+                         "Error in uuid_hash_set_patient_birth_month(), bogus month %d passed in.\n");
+}
+
+int uuid_hash_set_patient_birth_day(uuid_hash_data* data, int day) {
+    return set_int_field(data, data->patient_birth_day, PATIENT_BIRTH_DAY_SET, day, 1, 31,
+                         "Error in uuid_hash_set_patient_birth_day(), bogus day %d passed in.\n");
+}
+
+int uuid_hash_set_policy_name(uuid_hash_data* data, char* name) {
+    return set_name(data, data->policy_name, POLICY_NAME_SET, name,
+                    {"Error in uuid_hash_set_policy_name(), NULL name passed in.\n",
+                     "Error in uuid_hash_set_policy_name(), invalid name passed in.\n"});
+}
+
+int uuid_hash_set_policy_ssn(uuid_hash_data* data, char* ssn) {
+    return set_ssn(data, data->policy_ssn, POLICY_SSN_SET, ssn,
+                   {"Error in uuid_hash_set_policy_ssn(), NULL ssn passed in.\n",
+                    "Error in uuid_hash_set_policy_ssn(), invalid ssn passed in.\n"});
+}
+
+int uuid_hash_set_policy_gender(uuid_hash_data* data, int gender) {
+    return set_int_field(data, data->policy_gender, POLICY_GENDER_SET, gender, 1, 2,
+                         "Error in uuid_hash_set_policy_gender(), bogus gender %d passed in.\n");
+}
+
+int uuid_hash_set_policy_birth_year(uuid_hash_data* data, int year) {
+    return set_int_field(data, data->policy_birth_year, POLICY_BIRTH_YEAR_SET, year, lowest_year,
+                         highest_year, "Error in uuid_hash_set_policy_birth_year(), bogus year %d passed in.\n");
+}
+
+int uuid_hash_set_policy_birth_month(uuid_hash_data* data, int month) {
+    return set_int_field(data, data->policy_birth_month, POLICY_BIRTH_MONTH_SET, month, 1, 12,
+                         "Error in uuid_hash_set_policy_birth_month(), bogus month %d passed in.\n");
+}
+
+int uuid_hash_set_policy_birth_day(uuid_hash_data* data, int day) {
+    return set_int_field(data, data->policy_birth_day, POLICY_BIRTH_DAY_SET, day, 1, 31,
+                         "Error in uuid_hash_set_policy_birth_day(), bogus day %d passed in.\n");
+}
