@@ -3,6 +3,56 @@
 
 #include "sha256_internal.h"
 
+namespace mint::sha256_detail {
+
+namespace {
+
+void transform(SHA256state* state, const unsigned char* p, uint64_t blocks, compress_fn compress) {
+    compress(state->hash_words, p, blocks);
+    state->compressed_bytes += static_cast<int64_t>(64 * blocks);
+}
+
+}  // namespace
+
+void update_with(SHA256state* state, const unsigned char* data, uint32_t length, compress_fn compress) {
+    uint64_t remaining = length;
+    if (state->buffered_bytes > 0 && static_cast<uint64_t>(state->buffered_bytes) + remaining >= 64) {
+        const auto fill = static_cast<uint64_t>(64 - state->buffered_bytes);
+        std::memcpy(state->block + state->buffered_bytes, data, fill);
+        data += fill;
+        remaining -= fill;
+        transform(state, state->block, 1, compress);
+        state->buffered_bytes = 0;
+        std::memset(state->block, 0, sizeof state->block);
+    }
+    if (remaining >= 64) {
+        // Whole blocks are compressed straight from the caller's buffer.
+        const uint64_t blocks = remaining / 64;
+        transform(state, data, blocks, compress);
+        data += blocks * 64;
+        remaining -= blocks * 64;
+    }
+    if (remaining > 0) {
+        std::memcpy(state->block + state->buffered_bytes, data, remaining);
+        state->buffered_bytes += static_cast<int64_t>(remaining);
+    }
+}
+
+void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress) {
+    // 0x80, zeros, then the 64-bit bit length, so that the total is a multiple of 64.
+    unsigned char trailer[72] = {};
+    const auto zeros = static_cast<uint32_t>((119 - state->buffered_bytes) % 64);
+    const uint64_t bit_length = static_cast<uint64_t>(state->compressed_bytes + state->buffered_bytes) * 8;
+    trailer[0] = 0x80;
+    store_be64(bit_length, trailer + 1 + zeros);
+    update_with(state, trailer, zeros + 9, compress);
+    for (int i = 0; i < 8; ++i) {
+        store_be32(state->hash_words[i], digest + 4 * i);
+    }
+}
+
+}  // namespace mint::sha256_detail
+
 using namespace mint::sha256_detail;
 
 void sha256init(SHA256state* state) {
@@ -14,39 +64,9 @@ void sha256init(SHA256state* state) {
 }
 
 void sha256(SHA256state* state, unsigned char* data, uint32_t length) {
-    uint64_t remaining = length;
-    if (state->buffered_bytes > 0 && static_cast<uint64_t>(state->buffered_bytes) + remaining >= 64) {
-        const auto fill = static_cast<uint64_t>(64 - state->buffered_bytes);
-        std::memcpy(state->block + state->buffered_bytes, data, fill);
-        data += fill;
-        remaining -= fill;
-        sha256_transform(state, state->block, 1);
-        state->buffered_bytes = 0;
-        std::memset(state->block, 0, sizeof state->block);
-    }
-    if (remaining >= 64) {
-        // Whole blocks are compressed straight from the caller's buffer.
-        const uint64_t blocks = remaining / 64;
-        sha256_transform(state, data, blocks);
-        data += blocks * 64;
-        remaining -= blocks * 64;
-    }
-    if (remaining > 0) {
-        std::memcpy(state->block + state->buffered_bytes, data, remaining);
-        state->buffered_bytes += static_cast<int64_t>(remaining);
-    }
+    update_with(state, data, length, selected_compress());
 }
 
 void sha256finish(SHA256state* state, unsigned char* digest) {
-    // 0x80, zeros, then the 64-bit bit length, so that the total is a multiple of 64.
-    unsigned char trailer[72] = {};
-    const auto zeros = static_cast<uint32_t>((119 - state->buffered_bytes) % 64);
-    const uint64_t bit_length =
-        static_cast<uint64_t>(state->compressed_bytes + state->buffered_bytes) * 8;
-    trailer[0] = 0x80;
-    store_be64(bit_length, trailer + 1 + zeros);
-    sha256(state, trailer, zeros + 9);
-    for (int i = 0; i < 8; ++i) {
-        store_be32(state->hash_words[i], digest + 4 * i);
-    }
+    finish_with(state, digest, selected_compress());
 }

@@ -1,11 +1,40 @@
-// Picks the SHA-256 compression backend.
+// Picks the SHA-256 compression backend once, on first use.
 #include "sha256_internal.h"
 
 namespace mint::sha256_detail {
 
-void sha256_transform(SHA256state* state, const unsigned char* p, uint64_t blocks) {
-    compress_portable(state->hash_words, p, blocks);
-    state->compressed_bytes += static_cast<int64_t>(64 * blocks);
+namespace {
+
+bool always_supported() {
+    return true;
+}
+
+constexpr backend all_backends[] = {
+    {"portable", compress_portable, always_supported},
+#if MINTCORE_HAVE_SHA_NI
+    {"sha-ni", compress_sha_ni, sha_ni_supported},
+#endif
+};
+
+compress_fn detect() {
+    compress_fn best = compress_portable;
+    for (const backend& b : all_backends) {
+        if (b.supported()) best = b.compress;
+    }
+    return best;
+}
+
+}  // namespace
+
+std::span<const backend> backends() {
+    return all_backends;
+}
+
+compress_fn selected_compress() {
+    // Initialised on the first call, once and thread-safely; loading the
+    // library runs nothing.
+    static const compress_fn selected = detect();
+    return selected;
 }
 
 }  // namespace mint::sha256_detail

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "mintcore.h"
 
@@ -14,7 +15,7 @@ constexpr std::array<uint32_t, 8> initial_hash = {
     0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
 };
 
-constexpr std::array<uint32_t, 64> round_constants = {
+alignas(16) constexpr std::array<uint32_t, 64> round_constants = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -41,16 +42,35 @@ inline void store_be64(uint64_t value, unsigned char* p) {
     store_be32(static_cast<uint32_t>(value), p + 4);
 }
 
-// Compresses `blocks` consecutive 64-byte blocks at p into hash_words.
-// Backends touch nothing else of the state.
+// A backend compresses `blocks` consecutive 64-byte blocks at p into
+// hash_words and touches nothing else.
 using compress_fn = void (*)(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
+
+struct backend {
+    const char* name;
+    compress_fn compress;
+    bool (*supported)();  // whether this CPU can run it
+};
 
 // The reference backend; it runs on every CPU.
 void compress_portable(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
 
-// Compresses blocks into the state with the backend chosen for this CPU and
-// counts them in compressed_bytes.
-void sha256_transform(SHA256state* state, const unsigned char* p, uint64_t blocks);
+#if MINTCORE_HAVE_SHA_NI
+// x86 SHA extensions.
+void compress_sha_ni(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
+bool sha_ni_supported();
+#endif
+
+// Every backend built into the library, the portable one first.
+std::span<const backend> backends();
+
+// The fastest backend this CPU supports, chosen on first use.
+compress_fn selected_compress();
+
+// The streaming engine with an explicit backend; the exported sha256 and
+// sha256finish use selected_compress(). Tests use these to force a backend.
+void update_with(SHA256state* state, const unsigned char* data, uint32_t length, compress_fn compress);
+void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress);
 
 }  // namespace mint::sha256_detail
 
