@@ -39,13 +39,26 @@ void update_with(SHA256state* state, const unsigned char* data, uint32_t length,
 }
 
 void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress) {
-    // 0x80, zeros, then the 64-bit bit length, so that the total is a multiple of 64.
-    unsigned char trailer[72] = {};
-    const auto zeros = static_cast<uint32_t>((119 - state->buffered_bytes) % 64);
-    const uint64_t bit_length = static_cast<uint64_t>(state->compressed_bytes + state->buffered_bytes) * 8;
-    trailer[0] = 0x80;
-    store_be64(bit_length, trailer + 1 + zeros);
-    update_with(state, trailer, zeros + 9, compress);
+    // The trailer is 0x80, zeros, then the 64-bit bit length, so that the
+    // total is a multiple of 64.
+    const int64_t buffered = state->buffered_bytes;
+    const uint64_t bit_length = static_cast<uint64_t>(state->compressed_bytes + buffered) * 8;
+    if (buffered > 0 && buffered < 56) {
+        // The trailer fits the partial block: complete it in place, leaving
+        // the state as feeding the trailer would (block zeroed after the flush).
+        state->block[buffered] = 0x80;
+        std::memset(state->block + buffered + 1, 0, static_cast<size_t>(55 - buffered));
+        store_be64(bit_length, state->block + 56);
+        transform(state, state->block, 1, compress);
+        state->buffered_bytes = 0;
+        std::memset(state->block, 0, sizeof state->block);
+    } else {
+        unsigned char trailer[72] = {};
+        const auto zeros = static_cast<uint32_t>((119 - buffered) % 64);
+        trailer[0] = 0x80;
+        store_be64(bit_length, trailer + 1 + zeros);
+        update_with(state, trailer, zeros + 9, compress);
+    }
     for (int i = 0; i < 8; ++i) {
         store_be32(state->hash_words[i], digest + 4 * i);
     }
