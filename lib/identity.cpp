@@ -44,8 +44,9 @@ int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mar
     }
     unsigned char codes[L] = {};
     size_t count = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (!count_all_digits && count == L) break;
+    // Under the name and lenient rules reading stops at L codes, before the
+    // next character is even looked at.
+    for (const char* p = text; (count_all_digits || count < L) && *p != '\0'; ++p) {
         const int code = convert(static_cast<signed char>(*p));
         if (code < 0) continue;
         if (count < L) codes[count] = static_cast<unsigned char>(code);
