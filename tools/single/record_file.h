@@ -1,0 +1,16 @@
+// Reading one patient record from a file of keyword/value lines.
+#ifndef MINT_TOOLS_RECORD_FILE_H
+#define MINT_TOOLS_RECORD_FILE_H
+
+#include <cstdio>
+
+#include "patient_record.h"
+
+// Clears `record`, then fills it from the stream's keyword/value lines up to a
+// `data_end` line. Returns 1 when `data_end` was reached; 0 at the end of the
+// input or at a malformed line, which it reports on standard output. Values are
+// stored as read; the library's setters judge them later. The stream stays
+// open, positioned after the last line read.
+int read_patient_record(FILE* stream, patient_record* record);
+
+#endif
