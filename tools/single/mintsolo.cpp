@@ -51,9 +51,7 @@ int process_record_file(const char* file_name, int quiet) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // A program started with an empty argument vector still gets a usage line.
     const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "mintsolo";
     if (argc < 2) {
@@ -73,4 +71,18 @@ int main(int argc, char** argv) {
         return process_record_file(argv[2], 1);
     }
     return process_record_file(argv[1], 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    // The identifier is the program's whole result: if it could not be written
+    // (a full disk, a closed pipe), the run failed. Standard output is what
+    // broke, so this one message goes to the error stream.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("Unable to write standard output.\n", stderr);
+        return 1;
+    }
+    return status;
 }
