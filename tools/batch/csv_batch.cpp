@@ -29,6 +29,7 @@ struct batch_run {
     int64_t discarded;
 };
 
+// A failed write makes every later one fail, so only the last result counts.
 bool write_line(output_writer* output, const char* line, size_t length, const char* uuid) {
     write_output(output, line, length);
     if (uuid != nullptr) {
