@@ -1,0 +1,227 @@
+#include "csv_batch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "csv_record.h"
+#include "patient_record.h"
+
+namespace {
+
+constexpr char csv_header[] =
+    "data_record,patient_name,patient_ssn,patient_gender,patient_birth_year,patient_birth_month,"
+    "patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,"
+    "policy_birth_day,uuid\n";
+
+struct batch_run {
+    const char* input_path;
+    int verbosity;
+    line_reader* input;
+    output_writer* output;
+    int64_t processed;
+    int64_t refused;
+    int64_t discarded;
+};
+
+// A failed write makes every later one fail, so only the last result counts.
+bool write_line(output_writer* output, const char* line, size_t length, const char* uuid) {
+    write_output(output, line, length);
+    if (uuid != nullptr) {
+        char tail[1 + 12 + 1];
+        tail[0] = ',';
+        std::memcpy(tail + 1, uuid, 12);
+        tail[13] = '\n';
+        return write_output(output, tail, sizeof tail);
+    }
+    return write_output(output, "\n", 1);
+}
+
+// One line of at most max_parsed_line bytes, terminated after `length`
+// bytes. Parsing and messages see its text up to its first zero byte; the
+// output gets all of its bytes.
+bool convert_line(batch_run* run, char* line, size_t length) {
+    const bool verbose = run->verbosity >= 1;
+    patient_record record;
+    clear_patient_record(&record);
+    char key[1000];
+    int empty = 1;
+    const char* position = read_csv_text_field(line, &empty, key, sizeof key);
+    if (position == nullptr || empty) {
+        if (verbose) {
+            std::printf("Ignoring line '%s'\n\n", line);
+            std::printf("\n");
+        }
+        ++run->discarded;
+        return write_line(run->output, line, length, nullptr);
+    }
+    if (process_csv_record(position, &record, run->verbosity)) {
+        if (verbose) std::printf("Processed patient data record '%s'.\n", key);
+        if (run->verbosity == 2) {
+            std::printf("Got record data:\n");
+            print_patient_record(&record);
+            std::printf("\n");
+        }
+        ++run->processed;
+        return write_line(run->output, line, length, record.patient_uuid);
+    }
+    if (verbose) {
+        std::printf("Unable to process patient data record '%s' from input file '%s'.\n", line, run->input_path);
+        std::printf("\n");
+    }
+    ++run->refused;
+    return write_line(run->output, line, length, nullptr);
+}
+
+enum class run_step { done, read_failed, write_failed };
+
+// A line too long to parse: copied through piece by piece (to the output
+// when `output` is set) and, when verbose, shown in the same message as any
+// other line without a record key, up to its first zero byte.
+run_step pass_long_line(batch_run* run, output_writer* output) {
+    const bool verbose = run->verbosity >= 1 && output != nullptr;
+    bool echo = verbose;
+    if (verbose) std::fputs("Ignoring line '", stdout);
+    for (;;) {
+        const char* piece = nullptr;
+        size_t length = 0;
+        const piece_status status = read_long_line_piece(run->input, &piece, &length);
+        if (status == piece_status::read_error) return run_step::read_failed;
+        if (output != nullptr && !write_output(output, piece, length)) return run_step::write_failed;
+        if (echo) {
+            const void* zero = std::memchr(piece, '\0', length);
+            const size_t shown = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - piece) : length;
+            std::fwrite(piece, 1, shown, stdout);
+            echo = zero == nullptr;
+        }
+        if (status == piece_status::last) break;
+    }
+    if (output == nullptr) return run_step::done;
+    if (verbose) {
+        std::fputs("'\n\n", stdout);
+        std::printf("\n");
+    }
+    ++run->discarded;
+    return write_output(output, "\n", 1) ? run_step::done : run_step::write_failed;
+}
+
+// The input's first line is dropped, whatever its length.
+run_step drop_first_line(batch_run* run) {
+    char* line = nullptr;
+    size_t length = 0;
+    switch (read_text_line(run->input, &line, &length)) {
+        case line_status::line:
+        case line_status::end_of_input:
+            return run_step::done;
+        case line_status::long_line:
+            return pass_long_line(run, nullptr);
+        case line_status::read_error:
+            break;
+    }
+    return run_step::read_failed;
+}
+
+run_step convert_lines(batch_run* run) {
+    for (;;) {
+        char* line = nullptr;
+        size_t length = 0;
+        switch (read_text_line(run->input, &line, &length)) {
+            case line_status::line:
+                if (!convert_line(run, line, length)) return run_step::write_failed;
+                break;
+            case line_status::long_line: {
+                const run_step step = pass_long_line(run, run->output);
+                if (step != run_step::done) return step;
+                break;
+            }
+            case line_status::end_of_input:
+                return run_step::done;
+            case line_status::read_error:
+                return run_step::read_failed;
+        }
+    }
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool write_csv_header(output_writer* output) {
+    return write_output(output, csv_header, sizeof csv_header - 1);
+}
+
+int process_csv_file(const char* input_path, const char* output_path, int verbosity) {
+    const int input_fd = open(input_path, O_RDONLY | O_CLOEXEC);
+    if (input_fd < 0) {
+        std::printf("Unable to open input file '%s'.\n", input_path);
+        return 1;
+    }
+    // Opening the output empties it, so it must not be the input under
+    // another name or through a link.
+    struct stat input_stat;
+    struct stat output_stat;
+    if (fstat(input_fd, &input_stat) == 0 && stat(output_path, &output_stat) == 0 &&
+        same_file(input_stat, output_stat)) {
+        std::printf("Unable to write output file '%s': it is the input file.\n", output_path);
+        close(input_fd);
+        return 1;
+    }
+
+    line_reader input;
+    open_line_reader(&input, input_fd);
+    // The first read comes before the output is opened, so that an input
+    // that cannot be read at all (a directory) leaves the output untouched.
+    if (!fill_line_reader(&input)) {
+        std::printf("Unable to read input file '%s'.\n", input_path);
+        close(input_fd);
+        return 1;
+    }
+
+    const int output_fd = open(output_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (output_fd < 0) {
+        std::printf("Unable to open output file '%s'.\n", output_path);
+        close(input_fd);
+        return 1;
+    }
+    output_writer output;
+    open_output_writer(&output, output_fd);
+
+    const bool verbose = verbosity >= 1;
+    if (verbose) {
+        std::printf("Reading patient records from input file '%s'.\n", input_path);
+        std::printf("Writing patient records to output file '%s'.\n", output_path);
+        std::printf("\n");
+    }
+
+    batch_run run = {input_path, verbosity, &input, &output, 0, 0, 0};
+    run_step step = drop_first_line(&run);
+    if (step == run_step::done) step = write_csv_header(&output) ? convert_lines(&run) : run_step::write_failed;
+    // Whatever was converted before a read error is still written out.
+    bool written = flush_output(&output);
+    if (close(output_fd) != 0) written = false;
+    close(input_fd);
+
+    if (step == run_step::read_failed) {
+        std::printf("Unable to read input file '%s'.\n", input_path);
+        return 1;
+    }
+    if (step == run_step::write_failed || !written) {
+        std::printf("Unable to write output file '%s'.\n", output_path);
+        return 1;
+    }
+    if (verbose) {
+        std::printf("\n");
+        std::printf("\n");
+        std::printf("Processed %" PRId64 " records, ignored %" PRId64 " bad records, discarded %" PRId64
+                    " bad lines.\n",
+                    run.processed, run.refused, run.discarded);
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+#include "csv_record.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "mintcore.h"
+#include "text_lines.h"
+
+const char* read_csv_text_field(const char* position, int* empty, char* destination, size_t capacity) {
+    if (position == nullptr || *position == '\0') return nullptr;
+    *empty = 1;
+    const char* p = position;
+    char stop = ',';
+    if (*p == '"') {
+        ++p;
+        stop = '"';
+    }
+    // Characters beyond the destination are scanned over, so the next field
+    // is still found in its place.
+    size_t stored = 0;
+    for (; *p != '\0' && *p != stop; ++p) {
+        if (stored + 1 < capacity) destination[stored++] = *p;
+    }
+    if (capacity > 0) destination[stored] = '\0';
+    if (stop == '"' && *p == '"') ++p;
+    if (stored > 0) *empty = 0;
+    if (*p == '\0') return nullptr;
+    if (*p == ',') return p + 1;
+    // Text between a closing quote and the next comma is the next field.
+    return p;
+}
+
+const char* read_csv_int_field(const char* position, int* empty, int32_t* value) {
+    if (position == nullptr || *position == '\0') return nullptr;
+    int32_t number = 0;
+    const char* number_end = nullptr;
+    if (scan_decimal(position, &number, &number_end)) {
+        *value = number;
+        *empty = 0;
+    } else {
+        *empty = 1;
+    }
+    // The field itself must be an optional '-' and digits; the number stored
+    // above stays even when it is not.
+    const char* p = position;
+    if (*p == '-') ++p;
+    for (;; ++p) {
+        if (*p == '\0') return nullptr;
+        if (*p == ',') return p + 1;
+        if (*p < '0' || *p > '9') {
+            *empty = 1;
+            return nullptr;
+        }
+    }
+}
+
+namespace {
+
+enum class column_kind { name, ssn, number };
+
+// One of the twelve columns after data_record, in the order of the line.
+struct csv_column {
+    column_kind kind;
+    char (patient_record::*name)[100];
+    char (patient_record::*ssn)[32];
+    int32_t patient_record::*number;
+    int (*set_text)(uuid_hash_data*, char*);
+    int (*set_number)(uuid_hash_data*, int);
+    const char* short_message;  // the line ends before this column's comma
+    const char* bad_message;    // the setter refuses the value
+};
+
+constexpr csv_column name_column(char (patient_record::*field)[100], int (*set)(uuid_hash_data*, char*),
+                                 const char* short_message) {
+    return {column_kind::name, field, nullptr, nullptr, set, nullptr, short_message, nullptr};
+}
+
+constexpr csv_column ssn_column(char (patient_record::*field)[32], int (*set)(uuid_hash_data*, char*),
+                                const char* short_message, const char* bad_message) {
+    return {column_kind::ssn, nullptr, field, nullptr, set, nullptr, short_message, bad_message};
+}
+
+constexpr csv_column number_column(int32_t patient_record::*field, int (*set)(uuid_hash_data*, int),
+                                   const char* short_message, const char* bad_message) {
+    return {column_kind::number, nullptr, nullptr, field, nullptr, set, short_message, bad_message};
+}
+
+const csv_column csv_columns[] = {
+    name_column(&patient_record::patient_name, uuid_hash_set_patient_name,
+                "Error in process_csv_record(), short record at patient name.\n"),
+    ssn_column(&patient_record::patient_ssn, uuid_hash_set_patient_ssn,
+               "Error in process_csv_record(), short record at patient ssn.\n",
+               "Error in process_csv_record(), bad patient ssn.\n"),
+    number_column(&patient_record::patient_gender, uuid_hash_set_patient_gender,
+                  "Error in process_csv_record(), short record at patient gender.\n",
+                  "Error in process_csv_record(), bad patient gender.\n"),
+    number_column(&patient_record::patient_birth_year, uuid_hash_set_patient_birth_year,
+                  "Error in process_csv_record(), short record at patient birth year.\n",
+                  "Error in process_csv_record(), bad patient birth year.\n"),
+    number_column(&patient_record::patient_birth_month, uuid_hash_set_patient_birth_month,
+                  "Error in process_csv_record(), short record at patient birth month.\n",
+                  "Error in process_csv_record(), bad patient birth month.\n"),
+    number_column(&patient_record::patient_birth_day, uuid_hash_set_patient_birth_day,
+                  "Error in process_csv_record(), short record at patient birth day.\n",
+                  "Error in process_csv_record(), bad patient birth day.\n"),
+    name_column(&patient_record::policy_name, uuid_hash_set_policy_name,
+                "Error in process_csv_record(), short record at policy name.\n"),
+    ssn_column(&patient_record::policy_ssn, uuid_hash_set_policy_ssn,
+               "Error in process_csv_record(), short record at policy ssn.\n",
+               "Error in process_csv_record(), bad policy ssn.\n"),
+    number_column(&patient_record::policy_gender, uuid_hash_set_policy_gender,
+                  "Error in process_csv_record(), short record at policy gender.\n",
+                  "Error in process_csv_record(), bad policy gender.\n"),
+    number_column(&patient_record::policy_birth_year, uuid_hash_set_policy_birth_year,
+                  "Error in process_csv_record(), short record at policy birth year.\n",
+                  "Error in process_csv_record(), bad policy birth year.\n"),
+    number_column(&patient_record::policy_birth_month, uuid_hash_set_policy_birth_month,
+                  "Error in process_csv_record(), short record at policy birth month.\n",
+                  "Error in process_csv_record(), bad policy birth month.\n"),
+    // The last column may end the line, so it has no short-record message.
+    number_column(&patient_record::policy_birth_day, uuid_hash_set_policy_birth_day, nullptr,
+                  "Error in process_csv_record(), bad policy birth day.\n"),
+};
+
+constexpr size_t csv_column_count = sizeof csv_columns / sizeof csv_columns[0];
+
+int refuse(const char* message, int verbosity) {
+    if (verbosity == 2) std::fputs(message, stdout);
+    return 0;
+}
+
+}  // namespace
+
+int process_csv_record(const char* position, patient_record* record, int verbosity) {
+    uuid_hash_data data;
+    uuid_initialize(&data);
+    char ssn[1000];
+    const char* p = position;
+    for (size_t i = 0; i < csv_column_count; ++i) {
+        const csv_column& column = csv_columns[i];
+        const bool last = i + 1 == csv_column_count;
+        // A last field that is missing altogether (the line ends after the
+        // comma before it) leaves the flag untouched and counts as empty.
+        int empty = 1;
+        const char* next = nullptr;
+        switch (column.kind) {
+            case column_kind::name:
+                next = read_csv_text_field(p, &empty, record->*column.name, sizeof(record->*column.name));
+                break;
+            case column_kind::ssn:
+                next = read_csv_text_field(p, &empty, ssn, sizeof ssn);
+                break;
+            case column_kind::number:
+                next = read_csv_int_field(p, &empty, &(record->*column.number));
+                break;
+        }
+        if (next == nullptr && !last) return refuse(column.short_message, verbosity);
+        if (!empty) {
+            switch (column.kind) {
+                case column_kind::name:
+                    // A refused name stays unset; uuid_create decides what that means.
+                    column.set_text(&data, record->*column.name);
+                    break;
+                case column_kind::ssn:
+                    if (!column.set_text(&data, ssn)) return refuse(column.bad_message, verbosity);
+                    copy_bounded(record->*column.ssn, ssn, sizeof(record->*column.ssn));
+                    break;
+                case column_kind::number:
+                    if (!column.set_number(&data, record->*column.number)) {
+                        return refuse(column.bad_message, verbosity);
+                    }
+                    break;
+            }
+        }
+        p = next;
+    }
+    if (!uuid_create(&data)) {
+        return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
+    }
+    std::memcpy(record->patient_uuid, data.uuid, sizeof data.uuid);
+    return 1;
+}

@@ -1,0 +1,43 @@
+// Fields of one CSV data line of mintbatch, and the line's identifier.
+//
+// A line is a zero-terminated text; its end is the terminator. Fields are
+// separated by commas and are either bare (up to the next comma) or enclosed
+// in double quotes (up to the next double quote, so they may hold commas).
+// A doubled quote is no escape: it ends the field and opens the next one.
+//
+// A read position points at the next unread character of the line, or is
+// null when there is no further field to read.
+#ifndef MINT_TOOLS_BATCH_CSV_RECORD_H
+#define MINT_TOOLS_BATCH_CSV_RECORD_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "patient_record.h"
+
+// Reads one text field into `destination` (at most capacity - 1 characters
+// kept, always terminated) and sets *empty to 1 when it holds no characters,
+// 0 otherwise. Returns the position after the field's comma, the position of
+// the character behind a closing quote when no comma follows it, or null
+// when the field runs to the end of the line. At a null position or at the
+// end of the line it returns null and writes neither *empty nor the field.
+const char* read_csv_text_field(const char* position, int* empty, char* destination, size_t capacity);
+
+// Reads one integer field: an optional '-' and decimal digits. Its value, as
+// a "%d" conversion gives it (saturated to the 32-bit bounds), is stored in
+// *value whenever the text starts with a number; *empty is 0 then, else 1.
+// Returns the position after the field's comma; null at the end of the line
+// and for any other character in the field, which also sets *empty to 1.
+// At a null position or at the end of the line it returns null and writes
+// neither *empty nor *value.
+const char* read_csv_int_field(const char* position, int* empty, int32_t* value);
+
+// Reads the twelve patient and policy holder fields that follow the
+// data_record field, from `position`, into `record` (which the caller has
+// cleared), hands each non-empty one to its library setter and derives the
+// identifier into record->patient_uuid. Returns 1 when processed; 0 when the
+// line is short, a setter refuses a value or no identifier can be derived,
+// printing why when `verbosity` is 2.
+int process_csv_record(const char* position, patient_record* record, int verbosity);
+
+#endif

@@ -1,0 +1,72 @@
+// Block-buffered line input and output for mintbatch.
+//
+// Input is read in large blocks and cut into lines in place. A line ends at a
+// line feed, at a carriage return followed by a line feed, or at a lone
+// carriage return; the last line of a file may have no end. A line of up to
+// max_parsed_line bytes is handed out whole; a longer one is handed out in
+// pieces, so no line, however long, is ever held whole in memory.
+#ifndef MINT_TOOLS_BATCH_LINE_STREAM_H
+#define MINT_TOOLS_BATCH_LINE_STREAM_H
+
+#include <cstddef>
+
+// The longest line (without its end) that is handed out whole.
+constexpr size_t max_parsed_line = 64 * 1024;
+
+// Bytes of input held at once. The first read of a regular file reads exactly
+// this much (less when the file is shorter).
+constexpr size_t input_block_size = 4 * max_parsed_line;
+
+constexpr size_t output_buffer_size = 128 * 1024;
+
+struct line_reader {
+    int fd;
+    bool at_end;  // a read has returned end of input
+    // data[start, end) is read but not yet handed out.
+    size_t start;
+    size_t end;
+    // No CR (LF) lies in data[start, cr_scan) (data[start, lf_scan)): each
+    // byte is searched for a line end only once, whatever the line ends are.
+    size_t cr_scan;
+    size_t lf_scan;
+    char data[input_block_size + 1];  // one more for the terminator of a last line
+};
+
+enum class line_status { line, long_line, end_of_input, read_error };
+
+void open_line_reader(line_reader* reader, int fd);
+
+// Reads more input behind what is unread, moving that to the front first.
+// Returns false on a read error.
+bool fill_line_reader(line_reader* reader);
+
+// The next line. line_status::line: *line points to its `length` bytes, which
+// stay valid until the next call; the line end is replaced by a terminator.
+// line_status::long_line: the line is longer than max_parsed_line and nothing
+// of it has been taken yet; read it with read_long_line_piece.
+line_status read_text_line(line_reader* reader, char** line, size_t* length);
+
+enum class piece_status { more, last, read_error };
+
+// The next piece of a long line (possibly empty): piece_status::more while the
+// line goes on, piece_status::last when this piece ends it (its line end, if
+// any, has been taken).
+piece_status read_long_line_piece(line_reader* reader, const char** piece, size_t* length);
+
+struct output_writer {
+    int fd;
+    bool failed;  // a write has failed; nothing more is written
+    size_t used;
+    char data[output_buffer_size];
+};
+
+void open_output_writer(output_writer* writer, int fd);
+
+// Appends bytes, writing the buffer out when it is full. Returns false once
+// any write has failed.
+bool write_output(output_writer* writer, const char* bytes, size_t length);
+
+// Writes out everything buffered. Returns false once any write has failed.
+bool flush_output(output_writer* writer);
+
+#endif
