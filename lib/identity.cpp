@@ -1,4 +1,5 @@
 // Identity record: clearing it and the twelve validating field setters.
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +28,24 @@ constexpr int ssn_digit_value(int c) {
 static_assert(name_letter_code('a') == 1 && name_letter_code('Z') == 26 && name_letter_code('[') == -1);
 static_assert(ssn_digit_value('0') == 0 && ssn_digit_value('9') == 9 && ssn_digit_value('a') == -1);
 
+// The conversions as tables over all byte values, so a setter looks each
+// character up instead of testing it.
+using code_table = std::array<signed char, 256>;
+
+constexpr code_table table_of(int (*convert)(int)) {
+    code_table table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        // Characters are taken as signed 8-bit values: no byte from 0x80 up is
+        // a letter or a digit.
+        table[static_cast<size_t>(byte)] = static_cast<signed char>(convert(static_cast<signed char>(byte)));
+    }
+    return table;
+}
+
+constexpr code_table letter_codes = table_of(name_letter_code);
+constexpr code_table digit_values = table_of(ssn_digit_value);
+static_assert(letter_codes['q'] == 17 && letter_codes[0xE9] == -1 && digit_values['7'] == 7);
+
 struct text_field_messages {
     const char* null_value;
     const char* invalid_value;
@@ -34,9 +53,9 @@ struct text_field_messages {
 
 // Normalises `text` into a scratch copy first, so that an accepted value
 // replaces the whole field and a rejected one leaves it as it was.
-template <size_t L>
+template <size_t L, const code_table& codes_of>
 int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mark, const char* text,
-                   int (*convert)(int), bool count_all_digits, const text_field_messages& messages) {
+                   bool count_all_digits, const text_field_messages& messages) {
     if (text == nullptr) {
         std::fputs(messages.null_value, stdout);
         data->flags &= ~mark;
@@ -47,7 +66,7 @@ int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mar
     // Under the name and lenient rules reading stops at L codes, before the
     // next character is even looked at.
     for (const char* p = text; (count_all_digits || count < L) && *p != '\0'; ++p) {
-        const int code = convert(static_cast<signed char>(*p));
+        const int code = codes_of[static_cast<unsigned char>(*p)];
         if (code < 0) continue;
         if (count < L) codes[count] = static_cast<unsigned char>(code);
         ++count;
@@ -65,12 +84,12 @@ int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mar
 
 int set_name(uuid_hash_data* data, unsigned char (&field)[20], uint32_t mark, const char* text,
              const text_field_messages& messages) {
-    return set_text_field(data, field, mark, text, name_letter_code, false, messages);
+    return set_text_field<20, letter_codes>(data, field, mark, text, false, messages);
 }
 
 int set_ssn(uuid_hash_data* data, unsigned char (&field)[9], uint32_t mark, const char* text,
             const text_field_messages& messages) {
-    return set_text_field(data, field, mark, text, ssn_digit_value, strict_ssn_rule, messages);
+    return set_text_field<9, digit_values>(data, field, mark, text, strict_ssn_rule, messages);
 }
 
 // `format` holds one %d for the rejected value.

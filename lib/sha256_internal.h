@@ -72,6 +72,13 @@ compress_fn selected_compress();
 void update_with(SHA256state* state, const unsigned char* data, uint32_t length, compress_fn compress);
 void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress);
 
+// The digest of a message of at most 119 bytes, which fits one or two blocks
+// once padded, built in place and compressed in one call: what the identifier
+// derivation needs, without the streaming bookkeeping.
+constexpr size_t short_message_limit = 119;
+void digest_short_with(const unsigned char* message, size_t length, unsigned char* digest, compress_fn compress);
+void digest_short(const unsigned char* message, size_t length, unsigned char* digest);
+
 }  // namespace mint::sha256_detail
 
 #endif

@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "mintcore.h"
+#include "sha256_internal.h"
+
+using mint::sha256_detail::digest_short;
 
 namespace {
 
@@ -33,17 +36,16 @@ void write_uuid(char* uuid, const unsigned char* digest, int first_high_bit) {
     uuid[12] = '\0';
 }
 
+// Both derivations hash short messages (30 and 13 bytes, or 59), so each
+// digest is one call that pads the message in place.
 void uuid_create_from_patient(uuid_hash_data* data) {
-    SHA256state state;
     unsigned char message[30];
     unsigned char digest[32];
 
     std::memcpy(message, data->patient_name, 20);
     std::memcpy(message + 20, data->patient_ssn, 9);
     message[29] = low_byte(data->patient_birth_day);
-    sha256init(&state);
-    sha256(&state, message, 30);
-    sha256finish(&state, digest);
+    digest_short(message, 30, digest);
 
     for (int i = 0; i < 9; ++i) {
         message[i] = digest[i] & 0x0F;
@@ -51,34 +53,30 @@ void uuid_create_from_patient(uuid_hash_data* data) {
     message[9] = low_byte(data->patient_gender);
     message[10] = low_byte(data->patient_birth_month);
     put_year(message + 11, data->patient_birth_year);
-    sha256init(&state);
-    sha256(&state, message, 13);
-    sha256finish(&state, digest);
+    digest_short(message, 13, digest);
 
     write_uuid(data->uuid, digest, 0x10);
 }
 
+// The policy holder's segment (34 bytes) followed by the patient's (25 bytes).
 void uuid_create_from_policy(uuid_hash_data* data) {
-    SHA256state state;
-    unsigned char segment[34];
+    unsigned char message[59];
     unsigned char digest[32];
 
-    sha256init(&state);
-    std::memcpy(segment, data->policy_name, 20);
-    std::memcpy(segment + 20, data->policy_ssn, 9);
-    segment[29] = low_byte(data->policy_gender);
-    segment[30] = low_byte(data->policy_birth_day);
-    segment[31] = low_byte(data->policy_birth_month);
-    put_year(segment + 32, data->policy_birth_year);
-    sha256(&state, segment, 34);
+    std::memcpy(message, data->policy_name, 20);
+    std::memcpy(message + 20, data->policy_ssn, 9);
+    message[29] = low_byte(data->policy_gender);
+    message[30] = low_byte(data->policy_birth_day);
+    message[31] = low_byte(data->policy_birth_month);
+    put_year(message + 32, data->policy_birth_year);
 
-    std::memcpy(segment, data->patient_name, 20);
-    segment[20] = low_byte(data->patient_gender);
-    segment[21] = low_byte(data->patient_birth_day);
-    segment[22] = low_byte(data->patient_birth_month);
-    put_year(segment + 23, data->patient_birth_year);
-    sha256(&state, segment, 25);
-    sha256finish(&state, digest);
+    unsigned char* patient = message + 34;
+    std::memcpy(patient, data->patient_name, 20);
+    patient[20] = low_byte(data->patient_gender);
+    patient[21] = low_byte(data->patient_birth_day);
+    patient[22] = low_byte(data->patient_birth_month);
+    put_year(patient + 23, data->patient_birth_year);
+    digest_short(message, 59, digest);
 
     write_uuid(data->uuid, digest, 0x00);
 }

@@ -32,18 +32,37 @@ const char* read_csv_text_field(const char* position, int* empty, char* destinat
 
 const char* read_csv_int_field(const char* position, int* empty, int32_t* value) {
     if (position == nullptr || *position == '\0') return nullptr;
-    int32_t number = 0;
-    const char* number_end = nullptr;
-    if (scan_decimal(position, &number, &number_end)) {
-        *value = number;
+    // The field must be an optional '-' and digits, and its number is what a
+    // "%d" conversion of the text gives. For a field that starts like a number
+    // both come from one pass; any other start (blanks, '+') is already
+    // malformed, but its "%d" number is still stored.
+    const char* p = position;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    if (*p >= '0' && *p <= '9') {
+        // Accumulate in 64 bits and clamp, so a long run of digits saturates
+        // at the 32-bit bound instead of overflowing.
+        constexpr int64_t limit = int64_t{2147483647} + 1;
+        int64_t magnitude = 0;
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            magnitude = magnitude * 10 + (*p - '0');
+            if (magnitude > limit) magnitude = limit;
+        }
+        const int64_t number = negative ? -magnitude : magnitude;
+        *value = static_cast<int32_t>(number > 2147483647 ? 2147483647 : number);
         *empty = 0;
+    } else if (!negative) {
+        int32_t number = 0;
+        const char* number_end = nullptr;
+        if (scan_decimal(position, &number, &number_end)) {
+            *value = number;
+            *empty = 0;
+        } else {
+            *empty = 1;
+        }
     } else {
         *empty = 1;
     }
-    // The field itself must be an optional '-' and digits; the number stored
-    // above stays even when it is not.
-    const char* p = position;
-    if (*p == '-') ++p;
     for (;; ++p) {
         if (*p == '\0') return nullptr;
         if (*p == ',') return p + 1;
