@@ -64,27 +64,6 @@ void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress
     }
 }
 
-void digest_short_with(const unsigned char* message, size_t length, unsigned char* digest, compress_fn compress) {
-    unsigned char blocks[128];
-    const size_t padded = length < 56 ? 64 : 128;
-    std::memcpy(blocks, message, length);
-    blocks[length] = 0x80;
-    std::memset(blocks + length + 1, 0, padded - 8 - length - 1);
-    store_be64(static_cast<uint64_t>(length) * 8, blocks + padded - 8);
-    uint32_t words[8];
-    for (int i = 0; i < 8; ++i) {
-        words[i] = initial_hash[i];
-    }
-    compress(words, blocks, padded / 64);
-    for (int i = 0; i < 8; ++i) {
-        store_be32(words[i], digest + 4 * i);
-    }
-}
-
-void digest_short(const unsigned char* message, size_t length, unsigned char* digest) {
-    digest_short_with(message, length, digest, selected_compress());
-}
-
 }  // namespace mint::sha256_detail
 
 using namespace mint::sha256_detail;

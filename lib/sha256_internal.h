@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "mintcore.h"
@@ -74,10 +75,30 @@ void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress
 
 // The digest of a message of at most 119 bytes, which fits one or two blocks
 // once padded, built in place and compressed in one call: what the identifier
-// derivation needs, without the streaming bookkeeping.
+// derivation needs, without the streaming bookkeeping. The length is a
+// compile-time constant so that padding is a few fixed stores.
 constexpr size_t short_message_limit = 119;
-void digest_short_with(const unsigned char* message, size_t length, unsigned char* digest, compress_fn compress);
-void digest_short(const unsigned char* message, size_t length, unsigned char* digest);
+
+template <size_t Length>
+void digest_short_with(const unsigned char* message, unsigned char* digest, compress_fn compress) {
+    static_assert(Length <= short_message_limit);
+    constexpr size_t padded = Length < 56 ? 64 : 128;
+    alignas(16) unsigned char blocks[padded] = {};
+    std::memcpy(blocks, message, Length);
+    blocks[Length] = 0x80;
+    store_be64(uint64_t{Length} * 8, blocks + padded - 8);
+    uint32_t words[8];
+    std::memcpy(words, initial_hash.data(), sizeof words);
+    compress(words, blocks, padded / 64);
+    for (int i = 0; i < 8; ++i) {
+        store_be32(words[i], digest + 4 * i);
+    }
+}
+
+template <size_t Length>
+void digest_short(const unsigned char* message, unsigned char* digest) {
+    digest_short_with<Length>(message, digest, selected_compress());
+}
 
 }  // namespace mint::sha256_detail
 

@@ -45,7 +45,7 @@ void uuid_create_from_patient(uuid_hash_data* data) {
     std::memcpy(message, data->patient_name, 20);
     std::memcpy(message + 20, data->patient_ssn, 9);
     message[29] = low_byte(data->patient_birth_day);
-    digest_short(message, 30, digest);
+    digest_short<30>(message, digest);
 
     for (int i = 0; i < 9; ++i) {
         message[i] = digest[i] & 0x0F;
@@ -53,7 +53,7 @@ void uuid_create_from_patient(uuid_hash_data* data) {
     message[9] = low_byte(data->patient_gender);
     message[10] = low_byte(data->patient_birth_month);
     put_year(message + 11, data->patient_birth_year);
-    digest_short(message, 13, digest);
+    digest_short<13>(message, digest);
 
     write_uuid(data->uuid, digest, 0x10);
 }
@@ -76,7 +76,7 @@ void uuid_create_from_policy(uuid_hash_data* data) {
     patient[21] = low_byte(data->patient_birth_day);
     patient[22] = low_byte(data->patient_birth_month);
     put_year(patient + 23, data->patient_birth_year);
-    digest_short(message, 59, digest);
+    digest_short<59>(message, digest);
 
     write_uuid(data->uuid, digest, 0x00);
 }
