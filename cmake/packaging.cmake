@@ -14,16 +14,16 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
- mint derives a deterministic 12-character patient identifier with SHA-256
- from a patient's name, SSN, gender and date of birth, or, for a patient
- without an SSN, from the patient's data together with the policy holder's.
- .
- This package holds the shared library libmintcore with its header, CMake
- package and pkg-config file, and the programs mintbatch (adds identifiers
- to a CSV file) and mintsolo (prints the identifier of one record).
- .
- The identifier is a pseudonym, not anonymisation: treat it as personal data.")
+# The summary line comes first on its own; CPack indents these paragraphs.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "mint derives a deterministic 12-character patient identifier with SHA-256
+from a patient's name, SSN, gender and date of birth, or, for a patient
+without an SSN, from the patient's data together with the policy holder's.
+
+This package holds the shared library libmintcore with its header, CMake
+package and pkg-config file, and the programs mintbatch (adds identifiers
+to a CSV file) and mintsolo (prints the identifier of one record).
+
+The identifier is a pseudonym, not anonymisation: treat it as personal data.")
 # Depends: computed from the binaries; the library's shlibs entry lets packages
 # built against it depend on this version or later.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
