@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mint needs on a Debian machine, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils)
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
+  pkgconf dpkg-dev groff-base man-db)  # the last four: install, package and man page tests
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix, moves the prefix elsewhere
+# (the installed files must not depend on where they were put), checks what
+# is there, and builds and runs a small library user against it twice: once
+# through the CMake package and once through pkg-config.
+#
+# usage: check_install.sh --build=DIR --source=DIR --version=X.Y.Z
+#          --cxx=COMPILER [--cxx-flags=FLAGS] --generator=NAME [--make-program=PATH]
+#          --bindir=D --libdir=D --includedir=D --mandir=D [--program=NAME ...]
+# The directories are the install directories relative to the prefix.
+set -euo pipefail
+
+programs=()
+cxx_flags=
+make_program=
+for arg in "$@"; do
+  case $arg in
+    --build=*) build=${arg#*=} ;;
+    --source=*) source=${arg#*=} ;;
+    --version=*) version=${arg#*=} ;;
+    --cxx=*) cxx=${arg#*=} ;;
+    --cxx-flags=*) cxx_flags=${arg#*=} ;;
+    --generator=*) generator=${arg#*=} ;;
+    --make-program=*) make_program=${arg#*=} ;;
+    --bindir=*) bindir=${arg#*=} ;;
+    --libdir=*) libdir=${arg#*=} ;;
+    --includedir=*) includedir=${arg#*=} ;;
+    --mandir=*) mandir=${arg#*=} ;;
+    --program=*) programs+=("${arg#*=}") ;;
+    *) echo "unknown argument: $arg"; exit 2 ;;
+  esac
+done
+major=${version%%.*}
+consumer_source=$(cd "$(dirname "$0")" && pwd)/consumer
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+step() { echo "== $*"; }
+
+step "install into a scratch prefix, then move it"
+unset DESTDIR
+cmake --install "$build" --prefix "$scratch/staged" > "$scratch/install.log" \
+  || { cat "$scratch/install.log"; fail "cmake --install"; }
+mv "$scratch/staged" "$scratch/prefix"
+prefix=$scratch/prefix
+
+step "installed files"
+expected=(
+  "f $includedir/mintcore.h"
+  "f $libdir/libmintcore.so.$version"
+  "l $libdir/libmintcore.so.$major -> libmintcore.so.$version"
+  "l $libdir/libmintcore.so -> libmintcore.so.$major"
+  "f $libdir/cmake/mintcore/mintcoreConfig.cmake"
+  "f $libdir/cmake/mintcore/mintcoreConfigVersion.cmake"
+  "f $libdir/cmake/mintcore/mintcoreTargets.cmake"
+  "f $libdir/cmake/mintcore/mintcoreTargets-CONFIG.cmake"
+  "f $libdir/pkgconfig/mintcore.pc"
+)
+for program in "${programs[@]}"; do
+  expected+=("f $bindir/$program" "f $mandir/man1/$program.1")
+done
+# The per-configuration targets file is named after the build type.
+actual=$(cd "$prefix" && find . ! -type d -printf '%y %P\n' | while read -r type path; do
+  if [ "$type" = l ]; then echo "l $path -> $(readlink "$path")"; else echo "$type $path"; fi
+done | sed -E 's/mintcoreTargets-[a-z]+\.cmake$/mintcoreTargets-CONFIG.cmake/' | LC_ALL=C sort)
+want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
+if [ "$actual" != "$want" ]; then
+  diff <(echo "$want") <(echo "$actual") || true
+  fail "installed files differ from the expected list (expected, actual)"
+fi
+
+cmp -s "$prefix/$includedir/mintcore.h" "$source/lib/mintcore.h" || fail "installed header differs from lib/mintcore.h"
+soname=$(readelf -d "$prefix/$libdir/libmintcore.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+[ "$soname" = "libmintcore.so.$major" ] || fail "SONAME is '$soname', expected libmintcore.so.$major"
+if grep -rlF -e "$build" -e "$source" "$prefix/$libdir/cmake" "$prefix/$libdir/pkgconfig"; then
+  fail "the CMake package or the pkg-config file names the build or source tree"
+fi
+for man_page in "${programs[@]}"; do
+  cmp -s "$prefix/$mandir/man1/$man_page.1" "$source/man/$man_page.1" || fail "installed $man_page.1 differs from man/$man_page.1"
+done
+
+# The programs carry their own copy of the library: they must run from the
+# moved prefix with nothing else installed.
+for program in "${programs[@]}"; do
+  binary=$prefix/$bindir/$program
+  if readelf -d "$binary" | grep -E 'RPATH|RUNPATH|libmintcore'; then
+    fail "$program depends on a search path or on the shared library"
+  fi
+  status=0
+  usage=$("$binary" 2>&1) || status=$?
+  [ "$status" -eq 0 ] && [ "${usage%%$'\n'*}" = "Usage:" ] || fail "installed $program without arguments: status $status, output: $usage"
+done
+
+# Prints the consumer's checks and verifies it ran against the installed library.
+run_consumer() {
+  local binary=$1 how=$2
+  local library
+  library=$(ldd "$binary" | awk '$1 == "libmintcore.so.'"$major"'" { print $3 }')
+  [ -n "$library" ] && [ "$(realpath "$library")" = "$(realpath "$prefix/$libdir/libmintcore.so.$major")" ] \
+    || fail "$how: the consumer loads '$library', not the installed library"
+  "$binary" || fail "$how: the consumer's identifiers differ"
+}
+
+step "consumer through find_package(mintcore CONFIG)"
+cmake_args=(-S "$consumer_source" -B "$scratch/cmake-consumer" -G "$generator"
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxx_flags" -DCMAKE_BUILD_TYPE=Release
+  -DCMAKE_PREFIX_PATH="$prefix" -DMINT_EXPECTED_VERSION="$version"
+  # Only the scratch prefix may provide the package.
+  -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF
+  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
+[ -n "$make_program" ] && cmake_args+=(-DCMAKE_MAKE_PROGRAM="$make_program")
+cmake "${cmake_args[@]}" > "$scratch/cmake-consumer.log" 2>&1 \
+  || { cat "$scratch/cmake-consumer.log"; fail "configuring the CMake consumer"; }
+grep -F -- "-- mintcore $version found in $prefix/$libdir/cmake/mintcore" "$scratch/cmake-consumer.log" \
+  || { cat "$scratch/cmake-consumer.log"; fail "the CMake consumer did not find the installed package"; }
+cmake --build "$scratch/cmake-consumer" > "$scratch/cmake-build.log" 2>&1 \
+  || { cat "$scratch/cmake-build.log"; fail "building the CMake consumer"; }
+run_consumer "$scratch/cmake-consumer/consumer" find_package
+
+step "consumer through pkg-config"
+pkg_config=$(command -v pkg-config || command -v pkgconf) \
+  || fail "pkg-config is not installed (scripts/install-deps.sh installs it)"
+export PKG_CONFIG_LIBDIR=$prefix/$libdir/pkgconfig PKG_CONFIG_PATH=
+modversion=$("$pkg_config" --modversion mintcore) || fail "pkg-config does not find mintcore"
+[ "$modversion" = "$version" ] || fail "pkg-config reports version $modversion, expected $version"
+pc_libdir=$("$pkg_config" --variable=libdir mintcore)
+[ "$(cd "$pc_libdir" && pwd -P)" = "$(cd "$prefix/$libdir" && pwd -P)" ] || fail "pkg-config libdir $pc_libdir is not the installed one"
+# shellcheck disable=SC2086 # the flags are lists of words
+"$cxx" $cxx_flags -Wall -Wextra -Werror -o "$scratch/pkg-config-consumer" "$consumer_source/consumer.cpp" \
+  $("$pkg_config" --cflags mintcore) $("$pkg_config" --libs mintcore) -Wl,-rpath,"$pc_libdir" \
+  || fail "building the pkg-config consumer"
+run_consumer "$scratch/pkg-config-consumer" pkg-config
+
+echo "install tree, CMake package and pkg-config file work from a moved prefix"
