@@ -61,15 +61,18 @@ int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mar
         data->flags &= ~mark;
         return 0;
     }
-    unsigned char codes[L] = {};
+    // One spare byte takes the writes of characters that are skipped or
+    // come after the L-th code, so the loop has no data-dependent branch:
+    // letters and blanks alternate unpredictably in names.
+    unsigned char codes[L + 1] = {};
     size_t count = 0;
     // Under the name and lenient rules reading stops at L codes, before the
     // next character is even looked at.
     for (const char* p = text; (count_all_digits || count < L) && *p != '\0'; ++p) {
         const int code = codes_of[static_cast<unsigned char>(*p)];
-        if (code < 0) continue;
-        if (count < L) codes[count] = static_cast<unsigned char>(code);
-        ++count;
+        const size_t slot = code >= 0 && count < L ? count : L;
+        codes[slot] = static_cast<unsigned char>(code);
+        count += code >= 0 ? 1 : 0;
     }
     const bool accepted = count_all_digits ? count == L : count > 0;
     if (!accepted) {

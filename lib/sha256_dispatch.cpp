@@ -10,16 +10,16 @@ bool always_supported() {
 }
 
 constexpr backend all_backends[] = {
-    {"portable", compress_portable, always_supported},
+    {"portable", compress_portable, compress_words_portable, always_supported},
 #if MINTCORE_HAVE_SHA_NI
-    {"sha-ni", compress_sha_ni, sha_ni_supported},
+    {"sha-ni", compress_sha_ni, compress_words_sha_ni, sha_ni_supported},
 #endif
 };
 
-compress_fn detect() {
-    compress_fn best = compress_portable;
+const backend* detect() {
+    const backend* best = &all_backends[0];
     for (const backend& b : all_backends) {
-        if (b.supported()) best = b.compress;
+        if (b.supported()) best = &b;
     }
     return best;
 }
@@ -30,11 +30,15 @@ std::span<const backend> backends() {
     return all_backends;
 }
 
-compress_fn selected_compress() {
+const backend& selected_backend() {
     // Initialised on the first call, once and thread-safely; loading the
     // library runs nothing.
-    static const compress_fn selected = detect();
-    return selected;
+    static const backend* const selected = detect();
+    return *selected;
+}
+
+compress_fn selected_compress() {
+    return selected_backend().compress;
 }
 
 }  // namespace mint::sha256_detail

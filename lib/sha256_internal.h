@@ -47,18 +47,25 @@ inline void store_be64(uint64_t value, unsigned char* p) {
 // hash_words and touches nothing else.
 using compress_fn = void (*)(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
 
+// The same for blocks given as message words (16 a block, each the value of
+// four message bytes read big-endian): for messages built from numbers.
+using compress_words_fn = void (*)(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
+
 struct backend {
     const char* name;
     compress_fn compress;
+    compress_words_fn compress_words;
     bool (*supported)();  // whether this CPU can run it
 };
 
 // The reference backend; it runs on every CPU.
 void compress_portable(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
+void compress_words_portable(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
 
 #if MINTCORE_HAVE_SHA_NI
 // x86 SHA extensions.
 void compress_sha_ni(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
+void compress_words_sha_ni(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
 bool sha_ni_supported();
 #endif
 
@@ -66,6 +73,7 @@ bool sha_ni_supported();
 std::span<const backend> backends();
 
 // The fastest backend this CPU supports, chosen on first use.
+const backend& selected_backend();
 compress_fn selected_compress();
 
 // The streaming engine with an explicit backend; the exported sha256 and
@@ -73,31 +81,17 @@ compress_fn selected_compress();
 void update_with(SHA256state* state, const unsigned char* data, uint32_t length, compress_fn compress);
 void finish_with(SHA256state* state, unsigned char* digest, compress_fn compress);
 
-// The digest of a message of at most 119 bytes, which fits one or two blocks
-// once padded, built in place and compressed in one call: what the identifier
-// derivation needs, without the streaming bookkeeping. The length is a
-// compile-time constant so that padding is a few fixed stores.
-constexpr size_t short_message_limit = 119;
-
-template <size_t Length>
-void digest_short_with(const unsigned char* message, unsigned char* digest, compress_fn compress) {
-    static_assert(Length <= short_message_limit);
-    constexpr size_t padded = Length < 56 ? 64 : 128;
-    alignas(16) unsigned char blocks[padded] = {};
-    std::memcpy(blocks, message, Length);
-    blocks[Length] = 0x80;
-    store_be64(uint64_t{Length} * 8, blocks + padded - 8);
-    uint32_t words[8];
-    std::memcpy(words, initial_hash.data(), sizeof words);
-    compress(words, blocks, padded / 64);
-    for (int i = 0; i < 8; ++i) {
-        store_be32(words[i], digest + 4 * i);
-    }
+// The digest, as hash words, of a message given as whole padded blocks of
+// message words (padding and bit length included by the caller).
+template <size_t Blocks>
+void digest_words_with(const uint32_t (&words)[16 * Blocks], uint32_t (&hash)[8], compress_words_fn compress) {
+    std::memcpy(hash, initial_hash.data(), sizeof hash);
+    compress(hash, words, Blocks);
 }
 
-template <size_t Length>
-void digest_short(const unsigned char* message, unsigned char* digest) {
-    digest_short_with<Length>(message, digest, selected_compress());
+template <size_t Blocks>
+void digest_words(const uint32_t (&words)[16 * Blocks], uint32_t (&hash)[8]) {
+    digest_words_with<Blocks>(words, hash, selected_backend().compress_words);
 }
 
 }  // namespace mint::sha256_detail

@@ -14,11 +14,12 @@ constexpr uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rot
 constexpr uint32_t choose(uint32_t e, uint32_t f, uint32_t g) { return (e & f) ^ (~e & g); }
 constexpr uint32_t majority(uint32_t a, uint32_t b, uint32_t c) { return (a & b) ^ (a & c) ^ (b & c); }
 
-void compress_block(uint32_t hash_words[8], const unsigned char* p) {
+// Compresses one block given as its sixteen message words.
+void compress_block(uint32_t hash_words[8], const uint32_t* message) {
     // The message schedule is kept as a ring of 32 words indexed by t mod 32.
     uint32_t w[32];
     for (int t = 0; t < 16; ++t) {
-        w[t] = load_be32(p + 4 * t);
+        w[t] = message[t];
     }
     uint32_t a = hash_words[0], b = hash_words[1], c = hash_words[2], d = hash_words[3];
     uint32_t e = hash_words[4], f = hash_words[5], g = hash_words[6], h = hash_words[7];
@@ -52,7 +53,17 @@ void compress_block(uint32_t hash_words[8], const unsigned char* p) {
 
 void compress_portable(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks) {
     for (; blocks > 0; --blocks, p += 64) {
-        compress_block(hash_words, p);
+        uint32_t message[16];
+        for (int t = 0; t < 16; ++t) {
+            message[t] = load_be32(p + 4 * t);
+        }
+        compress_block(hash_words, message);
+    }
+}
+
+void compress_words_portable(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks) {
+    for (; blocks > 0; --blocks, words += 16) {
+        compress_block(hash_words, words);
     }
 }
 

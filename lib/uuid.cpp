@@ -5,7 +5,7 @@
 #include "mintcore.h"
 #include "sha256_internal.h"
 
-using mint::sha256_detail::digest_short;
+using mint::sha256_detail::digest_words;
 
 namespace {
 
@@ -16,69 +16,107 @@ int uuid_digit(int value) {
     return value >= 0 && value < 32 ? alphabet[value] : -1;
 }
 
-// A year enters the hash as two bytes: remainder and quotient by 100.
-void put_year(unsigned char* p, int32_t year) {
-    p[0] = static_cast<unsigned char>(year % 100);
-    p[1] = static_cast<unsigned char>(year / 100);
+// The hash messages are built as SHA-256 message words: each word holds four
+// consecutive message bytes, the first in its top byte. An integer field
+// contributes its low byte; a year two bytes, its remainder and its quotient
+// by 100 (1970 gives 70 and 19).
+
+uint32_t word_of(uint32_t b0, uint32_t b1, uint32_t b2, uint32_t b3) {
+    return (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
 }
 
-unsigned char low_byte(int32_t value) {
+uint32_t word_at(const unsigned char* bytes) {
+    return word_of(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+uint32_t low_byte(int32_t value) {
     return static_cast<unsigned char>(value);
+}
+
+uint32_t year_remainder(int32_t year) {
+    return static_cast<unsigned char>(year % 100);
+}
+
+uint32_t year_quotient(int32_t year) {
+    return static_cast<unsigned char>(year / 100);
+}
+
+constexpr uint32_t end_marker = 0x80;  // the byte that follows every message
+
+// Digest byte i, from the digest's hash words.
+unsigned digest_byte(const uint32_t (&hash)[8], int i) {
+    return (hash[i / 4] >> (24 - 8 * (i % 4))) & 0xFF;
 }
 
 // Character 0 selects from half the alphabet: 'g'..'v' marks a patient key,
 // '0'..'f' a policy key.
-void write_uuid(char* uuid, const unsigned char* digest, int first_high_bit) {
-    uuid[0] = static_cast<char>(uuid_digit((digest[0] & 0x0F) | first_high_bit));
+void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) {
+    uuid[0] = static_cast<char>(uuid_digit(static_cast<int>((digest_byte(hash, 0) & 0x0F) | first_high_bit)));
     for (int i = 1; i < 12; ++i) {
-        uuid[i] = static_cast<char>(uuid_digit(digest[i] & 0x1F));
+        uuid[i] = static_cast<char>(uuid_digit(static_cast<int>(digest_byte(hash, i) & 0x1F)));
     }
     uuid[12] = '\0';
 }
 
-// Both derivations hash short messages (30 and 13 bytes, or 59), so each
-// digest is one call that pads the message in place.
+// Stage 1 hashes the 30 bytes name (20), SSN (9), birth day; stage 2 the 13
+// bytes of the first nine stage 1 digest bytes cut to their low 4 bits,
+// gender, month and year.
 void uuid_create_from_patient(uuid_hash_data* data) {
-    unsigned char message[30];
-    unsigned char digest[32];
+    const unsigned char* name = data->patient_name;
+    const unsigned char* ssn = data->patient_ssn;
+    uint32_t hash[8];
 
-    std::memcpy(message, data->patient_name, 20);
-    std::memcpy(message + 20, data->patient_ssn, 9);
-    message[29] = low_byte(data->patient_birth_day);
-    digest_short<30>(message, digest);
-
-    for (int i = 0; i < 9; ++i) {
-        message[i] = digest[i] & 0x0F;
+    uint32_t stage1[16] = {};
+    for (int i = 0; i < 5; ++i) {
+        stage1[i] = word_at(name + 4 * i);
     }
-    message[9] = low_byte(data->patient_gender);
-    message[10] = low_byte(data->patient_birth_month);
-    put_year(message + 11, data->patient_birth_year);
-    digest_short<13>(message, digest);
+    stage1[5] = word_at(ssn);
+    stage1[6] = word_at(ssn + 4);
+    stage1[7] = word_of(ssn[8], low_byte(data->patient_birth_day), end_marker, 0);
+    stage1[15] = 30 * 8;
+    digest_words<1>(stage1, hash);
 
-    write_uuid(data->uuid, digest, 0x10);
+    uint32_t stage2[16] = {};
+    stage2[0] = hash[0] & 0x0F0F0F0F;
+    stage2[1] = hash[1] & 0x0F0F0F0F;
+    stage2[2] = word_of(digest_byte(hash, 8) & 0x0F, low_byte(data->patient_gender),
+                        low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year));
+    stage2[3] = word_of(year_quotient(data->patient_birth_year), end_marker, 0, 0);
+    stage2[15] = 13 * 8;
+    digest_words<1>(stage2, hash);
+
+    write_uuid(data->uuid, hash, 0x10);
 }
 
-// The policy holder's segment (34 bytes) followed by the patient's (25 bytes).
+// One 59-byte message: the policy holder's segment, name (20), SSN (9),
+// gender, day, month, year (34 bytes), then the patient's, name (20), gender,
+// day, month, year (25 bytes). Two blocks once padded.
 void uuid_create_from_policy(uuid_hash_data* data) {
-    unsigned char message[59];
-    unsigned char digest[32];
+    const unsigned char* policy_name = data->policy_name;
+    const unsigned char* policy_ssn = data->policy_ssn;
+    const unsigned char* name = data->patient_name;
+    uint32_t hash[8];
 
-    std::memcpy(message, data->policy_name, 20);
-    std::memcpy(message + 20, data->policy_ssn, 9);
-    message[29] = low_byte(data->policy_gender);
-    message[30] = low_byte(data->policy_birth_day);
-    message[31] = low_byte(data->policy_birth_month);
-    put_year(message + 32, data->policy_birth_year);
+    uint32_t message[32] = {};
+    for (int i = 0; i < 5; ++i) {
+        message[i] = word_at(policy_name + 4 * i);
+    }
+    message[5] = word_at(policy_ssn);
+    message[6] = word_at(policy_ssn + 4);
+    message[7] = word_of(policy_ssn[8], low_byte(data->policy_gender), low_byte(data->policy_birth_day),
+                         low_byte(data->policy_birth_month));
+    message[8] = word_of(year_remainder(data->policy_birth_year), year_quotient(data->policy_birth_year), name[0],
+                         name[1]);
+    for (int i = 0; i < 4; ++i) {
+        message[9 + i] = word_at(name + 2 + 4 * i);
+    }
+    message[13] = word_of(name[18], name[19], low_byte(data->patient_gender), low_byte(data->patient_birth_day));
+    message[14] = word_of(low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year),
+                          year_quotient(data->patient_birth_year), end_marker);
+    message[31] = 59 * 8;
+    digest_words<2>(message, hash);
 
-    unsigned char* patient = message + 34;
-    std::memcpy(patient, data->patient_name, 20);
-    patient[20] = low_byte(data->patient_gender);
-    patient[21] = low_byte(data->patient_birth_day);
-    patient[22] = low_byte(data->patient_birth_month);
-    put_year(patient + 23, data->patient_birth_year);
-    digest_short<59>(message, digest);
-
-    write_uuid(data->uuid, digest, 0x00);
+    write_uuid(data->uuid, hash, 0x00);
 }
 
 }  // namespace

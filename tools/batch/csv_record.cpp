@@ -8,22 +8,24 @@
 
 const char* read_csv_text_field(const char* position, int* empty, char* destination, size_t capacity) {
     if (position == nullptr || *position == '\0') return nullptr;
-    *empty = 1;
     const char* p = position;
     char stop = ',';
     if (*p == '"') {
         ++p;
         stop = '"';
     }
+    const char* const start = p;
+    while (*p != '\0' && *p != stop) ++p;
     // Characters beyond the destination are scanned over, so the next field
     // is still found in its place.
-    size_t stored = 0;
-    for (; *p != '\0' && *p != stop; ++p) {
-        if (stored + 1 < capacity) destination[stored++] = *p;
+    const auto length = static_cast<size_t>(p - start);
+    if (capacity > 0) {
+        const size_t stored = length < capacity - 1 ? length : capacity - 1;
+        std::memcpy(destination, start, stored);
+        destination[stored] = '\0';
     }
-    if (capacity > 0) destination[stored] = '\0';
+    *empty = length > 0 && capacity > 1 ? 0 : 1;
     if (stop == '"' && *p == '"') ++p;
-    if (stored > 0) *empty = 0;
     if (*p == '\0') return nullptr;
     if (*p == ',') return p + 1;
     // Text between a closing quote and the next comma is the next field.
