@@ -10,6 +10,7 @@
 # The directories are the install directories relative to the prefix.
 set -euo pipefail
 
+. "$(dirname "$0")/installed_files.sh"
 programs=()
 cxx_flags=
 make_program=
@@ -46,20 +47,7 @@ mv "$scratch/staged" "$scratch/prefix"
 prefix=$scratch/prefix
 
 step "installed files"
-expected=(
-  "f $includedir/mintcore.h"
-  "f $libdir/libmintcore.so.$version"
-  "l $libdir/libmintcore.so.$major -> libmintcore.so.$version"
-  "l $libdir/libmintcore.so -> libmintcore.so.$major"
-  "f $libdir/cmake/mintcore/mintcoreConfig.cmake"
-  "f $libdir/cmake/mintcore/mintcoreConfigVersion.cmake"
-  "f $libdir/cmake/mintcore/mintcoreTargets.cmake"
-  "f $libdir/cmake/mintcore/mintcoreTargets-CONFIG.cmake"
-  "f $libdir/pkgconfig/mintcore.pc"
-)
-for program in "${programs[@]}"; do
-  expected+=("f $bindir/$program" "f $mandir/man1/$program.1")
-done
+mapfile -t expected < <(expected_installed_files)
 # The per-configuration targets file is named after the build type.
 actual=$(cd "$prefix" && find . ! -type d -printf '%y %P\n' | while read -r type path; do
   if [ "$type" = l ]; then echo "l $path -> $(readlink "$path")"; else echo "$type $path"; fi

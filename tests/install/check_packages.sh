@@ -13,6 +13,7 @@
 # paths then.
 set -euo pipefail
 
+. "$(dirname "$0")/installed_files.sh"
 programs=()
 sanitized=0
 for arg in "$@"; do
@@ -47,20 +48,7 @@ tgz=$(echo "$scratch"/out/mint-"$version"-*.tar.gz)
 [ -f "$deb" ] || { ls "$scratch/out"; fail "no mint_${version}_$arch.deb"; }
 [ -f "$tgz" ] || { ls "$scratch/out"; fail "no mint-$version-*.tar.gz"; }
 
-expected=(
-  "f $includedir/mintcore.h"
-  "f $libdir/libmintcore.so.$version"
-  "l $libdir/libmintcore.so.$major -> libmintcore.so.$version"
-  "l $libdir/libmintcore.so -> libmintcore.so.$major"
-  "f $libdir/cmake/mintcore/mintcoreConfig.cmake"
-  "f $libdir/cmake/mintcore/mintcoreConfigVersion.cmake"
-  "f $libdir/cmake/mintcore/mintcoreTargets.cmake"
-  "f $libdir/cmake/mintcore/mintcoreTargets-CONFIG.cmake"
-  "f $libdir/pkgconfig/mintcore.pc"
-)
-for program in "${programs[@]}"; do
-  expected+=("f $bindir/$program" "f $mandir/man1/$program.1")
-done
+mapfile -t expected < <(expected_installed_files)
 
 # Turns a `tar -tv`-style listing into "TYPE PATH [-> TARGET]" lines for
 # everything but directories, PATH without the leading `strip` part, and
