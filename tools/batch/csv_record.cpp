@@ -42,16 +42,7 @@ const char* read_csv_int_field(const char* position, int* empty, int32_t* value)
     const bool negative = *p == '-';
     if (negative) ++p;
     if (*p >= '0' && *p <= '9') {
-        // Accumulate in 64 bits and clamp, so a long run of digits saturates
-        // at the 32-bit bound instead of overflowing.
-        constexpr int64_t limit = int64_t{2147483647} + 1;
-        int64_t magnitude = 0;
-        for (; *p >= '0' && *p <= '9'; ++p) {
-            magnitude = magnitude * 10 + (*p - '0');
-            if (magnitude > limit) magnitude = limit;
-        }
-        const int64_t number = negative ? -magnitude : magnitude;
-        *value = static_cast<int32_t>(number > 2147483647 ? 2147483647 : number);
+        p = scan_digits(p, negative, value);
         *empty = 0;
     } else if (!negative) {
         int32_t number = 0;

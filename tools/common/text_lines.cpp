@@ -1,5 +1,6 @@
 #include "text_lines.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -41,6 +42,21 @@ void copy_bounded(char* destination, const char* source, size_t size) {
     destination[size - 1] = '\0';
 }
 
+const char* scan_digits(const char* digits, bool negative, int32_t* value) {
+    // Accumulate in 64 bits, clamping once past the 32-bit range so that any
+    // number of digits stays defined.
+    constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    const char* p = digits;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
+    const int64_t signed_value = negative ? -magnitude : magnitude;
+    *value = static_cast<int32_t>(std::min<int64_t>(signed_value, std::numeric_limits<int32_t>::max()));
+    return p;
+}
+
 bool scan_decimal(const char* text, int32_t* value, const char** end) {
     const char* p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
@@ -51,21 +67,7 @@ bool scan_decimal(const char* text, int32_t* value, const char** end) {
         *end = text;
         return false;
     }
-    // Accumulate in 64 bits, clamping once past the 32-bit range so that any
-    // number of digits stays defined.
-    constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    int64_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > limit) magnitude = limit;
-    }
-    const int64_t signed_value = negative ? -magnitude : magnitude;
-    if (signed_value > std::numeric_limits<int32_t>::max()) {
-        *value = std::numeric_limits<int32_t>::max();
-    } else {
-        *value = static_cast<int32_t>(signed_value);
-    }
-    *end = p;
+    *end = scan_digits(p, negative, value);
     return true;
 }
 

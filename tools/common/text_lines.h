@@ -27,6 +27,11 @@ void copy_bounded(char* destination, const char* source, size_t size);
 // to the first character after the digits, or to `text` when there are none.
 bool scan_decimal(const char* text, int32_t* value, const char** end);
 
+// The decimal digits at `digits` (there must be at least one) as a number of
+// the given sign, saturated to the 32-bit bounds. Returns the position after
+// the digits.
+const char* scan_digits(const char* digits, bool negative, int32_t* value);
+
 // As atol does, but saturating to 32 bits: 0 when there are no digits.
 int32_t decimal_value(const char* text);
 
