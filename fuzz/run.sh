@@ -17,7 +17,8 @@ fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-status=0
+passed=0
+failed=0
 for target in "${targets[@]}"; do
   name=${target#fuzz_}
   mkdir -p "$scratch/$name" "$scratch/$name.artifacts"
@@ -27,13 +28,15 @@ for target in "${targets[@]}"; do
       > "$scratch/$name.log" 2>&1; then
     grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$scratch/$name.log" | tr '\n' ' '
     echo "cov: $(grep -oE 'cov: [0-9]+' "$scratch/$name.log" | tail -1 | cut -d' ' -f2), corpus: $(ls "$scratch/$name" | wc -l) new inputs"
+    passed=$((passed + 1))
   else
     echo "$target FAILED:"
     tail -40 "$scratch/$name.log"
     for artifact in "$scratch/$name.artifacts"/*; do
       [ -e "$artifact" ] && { echo "input ($artifact):"; od -c "$artifact" | head -20; }
     done
-    status=1
+    failed=$((failed + 1))
   fi
 done
-exit $status
+echo "fuzz targets: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
