@@ -82,23 +82,15 @@ uuid_hash_data policy_key_record() {
     return d;
 }
 
-void uuid_create_patient_key(benchmark::State& state) {
-    uuid_hash_data d = patient_key_record();
+void uuid_create_on(benchmark::State& state, uuid_hash_data (*make_record)()) {
+    uuid_hash_data d = make_record();
     for (auto _ : state) {
         benchmark::DoNotOptimize(uuid_create(&d));
         benchmark::DoNotOptimize(d.uuid);
     }
 }
-BENCHMARK(uuid_create_patient_key);
-
-void uuid_create_policy_key(benchmark::State& state) {
-    uuid_hash_data d = policy_key_record();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(uuid_create(&d));
-        benchmark::DoNotOptimize(d.uuid);
-    }
-}
-BENCHMARK(uuid_create_policy_key);
+BENCHMARK_CAPTURE(uuid_create_on, patient_key, patient_key_record);
+BENCHMARK_CAPTURE(uuid_create_on, policy_key, policy_key_record);
 
 // Filling the record as a program does, then deriving.
 void set_fields_and_create(benchmark::State& state) {
