@@ -1,8 +1,8 @@
 // Identity record: clearing it and the twelve validating field setters.
-#include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "identity_rules.h"
 #include "mintcore.h"
 
 #ifndef MINTCORE_STRICT_SSN
@@ -11,40 +11,11 @@
 
 namespace {
 
+using namespace mint::identity_rules;
+
 // The shared library accepts any SSN with a digit and keeps its first nine;
 // the programs' copy accepts exactly nine digits.
 constexpr bool strict_ssn_rule = MINTCORE_STRICT_SSN != 0;
-
-constexpr int name_letter_code(int c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 1;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 1;
-    return -1;
-}
-
-constexpr int ssn_digit_value(int c) {
-    return c >= '0' && c <= '9' ? c - '0' : -1;
-}
-
-static_assert(name_letter_code('a') == 1 && name_letter_code('Z') == 26 && name_letter_code('[') == -1);
-static_assert(ssn_digit_value('0') == 0 && ssn_digit_value('9') == 9 && ssn_digit_value('a') == -1);
-
-// The conversions as tables over all byte values, so a setter looks each
-// character up instead of testing it.
-using code_table = std::array<signed char, 256>;
-
-constexpr code_table table_of(int (*convert)(int)) {
-    code_table table{};
-    for (int byte = 0; byte < 256; ++byte) {
-        // Characters are taken as signed 8-bit values: no byte from 0x80 up is
-        // a letter or a digit.
-        table[static_cast<size_t>(byte)] = static_cast<signed char>(convert(static_cast<signed char>(byte)));
-    }
-    return table;
-}
-
-constexpr code_table letter_codes = table_of(name_letter_code);
-constexpr code_table digit_values = table_of(ssn_digit_value);
-static_assert(letter_codes['q'] == 17 && letter_codes[0xE9] == -1 && digit_values['7'] == 7);
 
 struct text_field_messages {
     const char* null_value;
@@ -85,20 +56,20 @@ int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mar
     return 1;
 }
 
-int set_name(uuid_hash_data* data, unsigned char (&field)[20], uint32_t mark, const char* text,
+int set_name(uuid_hash_data* data, unsigned char (&field)[name_length], uint32_t mark, const char* text,
              const text_field_messages& messages) {
-    return set_text_field<20, letter_codes>(data, field, mark, text, false, messages);
+    return set_text_field<name_length, letter_codes>(data, field, mark, text, false, messages);
 }
 
-int set_ssn(uuid_hash_data* data, unsigned char (&field)[9], uint32_t mark, const char* text,
+int set_ssn(uuid_hash_data* data, unsigned char (&field)[ssn_length], uint32_t mark, const char* text,
             const text_field_messages& messages) {
-    return set_text_field<9, digit_values>(data, field, mark, text, strict_ssn_rule, messages);
+    return set_text_field<ssn_length, digit_values>(data, field, mark, text, strict_ssn_rule, messages);
 }
 
 // `format` holds one %d for the rejected value.
-int set_int_field(uuid_hash_data* data, int32_t& field, uint32_t mark, int value, int lowest, int highest,
+int set_int_field(uuid_hash_data* data, int32_t& field, uint32_t mark, int value, value_range range,
                   const char* format) {
-    if (value < lowest || value > highest) {
+    if (!range.holds(value)) {
         std::printf(format, value);
         data->flags &= ~mark;
         return 0;
@@ -107,9 +78,6 @@ int set_int_field(uuid_hash_data* data, int32_t& field, uint32_t mark, int value
     data->flags |= mark;
     return 1;
 }
-
-constexpr int lowest_year = 1851;
-constexpr int highest_year = 2099;
 
 }  // namespace
 
@@ -130,22 +98,22 @@ int uuid_hash_set_patient_ssn(uuid_hash_data* data, char* ssn) {
 }
 
 int uuid_hash_set_patient_gender(uuid_hash_data* data, int gender) {
-    return set_int_field(data, data->patient_gender, PATIENT_GENDER_SET, gender, 1, 2,
+    return set_int_field(data, data->patient_gender, PATIENT_GENDER_SET, gender, gender_range,
                          "Error in uuid_hash_set_patient_gender(), bogus gender %d passed in.\n");
 }
 
 int uuid_hash_set_patient_birth_year(uuid_hash_data* data, int year) {
-    return set_int_field(data, data->patient_birth_year, PATIENT_BIRTH_YEAR_SET, year, lowest_year,
-                         highest_year, "Error in uuid_hash_set_patient_birth_year(), bogus year %d passed in.\n");
+    return set_int_field(data, data->patient_birth_year, PATIENT_BIRTH_YEAR_SET, year, birth_year_range,
+                         "Error in uuid_hash_set_patient_birth_year(), bogus year %d passed in.\n");
 }
 
 int uuid_hash_set_patient_birth_month(uuid_hash_data* data, int month) {
-    return set_int_field(data, data->patient_birth_month, PATIENT_BIRTH_MONTH_SET, month, 1, 12,
+    return set_int_field(data, data->patient_birth_month, PATIENT_BIRTH_MONTH_SET, month, birth_month_range,
                          "Error in uuid_hash_set_patient_birth_month(), bogus month %d passed in.\n");
 }
 
 int uuid_hash_set_patient_birth_day(uuid_hash_data* data, int day) {
-    return set_int_field(data, data->patient_birth_day, PATIENT_BIRTH_DAY_SET, day, 1, 31,
+    return set_int_field(data, data->patient_birth_day, PATIENT_BIRTH_DAY_SET, day, birth_day_range,
                          "Error in uuid_hash_set_patient_birth_day(), bogus day %d passed in.\n");
 }
 
@@ -162,21 +130,21 @@ int uuid_hash_set_policy_ssn(uuid_hash_data* data, char* ssn) {
 }
 
 int uuid_hash_set_policy_gender(uuid_hash_data* data, int gender) {
-    return set_int_field(data, data->policy_gender, POLICY_GENDER_SET, gender, 1, 2,
+    return set_int_field(data, data->policy_gender, POLICY_GENDER_SET, gender, gender_range,
                          "Error in uuid_hash_set_policy_gender(), bogus gender %d passed in.\n");
 }
 
 int uuid_hash_set_policy_birth_year(uuid_hash_data* data, int year) {
-    return set_int_field(data, data->policy_birth_year, POLICY_BIRTH_YEAR_SET, year, lowest_year,
-                         highest_year, "Error in uuid_hash_set_policy_birth_year(), bogus year %d passed in.\n");
+    return set_int_field(data, data->policy_birth_year, POLICY_BIRTH_YEAR_SET, year, birth_year_range,
+                         "Error in uuid_hash_set_policy_birth_year(), bogus year %d passed in.\n");
 }
 
 int uuid_hash_set_policy_birth_month(uuid_hash_data* data, int month) {
-    return set_int_field(data, data->policy_birth_month, POLICY_BIRTH_MONTH_SET, month, 1, 12,
+    return set_int_field(data, data->policy_birth_month, POLICY_BIRTH_MONTH_SET, month, birth_month_range,
                          "Error in uuid_hash_set_policy_birth_month(), bogus month %d passed in.\n");
 }
 
 int uuid_hash_set_policy_birth_day(uuid_hash_data* data, int day) {
-    return set_int_field(data, data->policy_birth_day, POLICY_BIRTH_DAY_SET, day, 1, 31,
+    return set_int_field(data, data->policy_birth_day, POLICY_BIRTH_DAY_SET, day, birth_day_range,
                          "Error in uuid_hash_set_policy_birth_day(), bogus day %d passed in.\n");
 }

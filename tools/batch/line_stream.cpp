@@ -12,6 +12,8 @@ void open_line_reader(line_reader* reader, int fd) {
     reader->end = 0;
     reader->cr_scan = 0;
     reader->lf_scan = 0;
+    // Defined values, though nothing depends on them.
+    std::memset(reader->data + input_block_size + 1, 0, line_read_slack);
 }
 
 bool fill_line_reader(line_reader* reader) {

@@ -19,6 +19,10 @@ constexpr size_t input_block_size = 4 * max_parsed_line;
 
 constexpr size_t output_buffer_size = 128 * 1024;
 
+// Bytes after a handed-out line's terminator that may be read, so that a
+// scanner can take whole vectors; their values mean nothing.
+constexpr size_t line_read_slack = 32;
+
 struct line_reader {
     int fd;
     bool at_end;  // a read has returned end of input
@@ -29,7 +33,8 @@ struct line_reader {
     // byte is searched for a line end only once, whatever the line ends are.
     size_t cr_scan;
     size_t lf_scan;
-    char data[input_block_size + 1];  // one more for the terminator of a last line
+    // One more for the terminator of a last line, then the read slack.
+    char data[input_block_size + 1 + line_read_slack];
 };
 
 enum class line_status { line, long_line, end_of_input, read_error };

@@ -1,0 +1,33 @@
+// The quick route from a CSV data line to its identifier, for the common case.
+//
+// It reads a line by exactly the rules of read_csv_text_field,
+// read_csv_int_field and process_csv_record, but only ever answers for a line
+// that those would turn into an identifier without a word on standard output.
+// For anything else (a short line, a value a setter would refuse, a number
+// written in an unusual way) it answers "general path", having printed and
+// changed nothing, and the caller runs the general path, which then decides.
+//
+// Lines are scanned a vector at a time, so the caller guarantees that the
+// csv_line_slack bytes after a line's terminator may be read (their values
+// do not matter).
+#ifndef MINT_TOOLS_BATCH_CSV_FAST_H
+#define MINT_TOOLS_BATCH_CSV_FAST_H
+
+#include <cstddef>
+
+constexpr size_t csv_line_slack = 32;
+
+enum class fast_line { derived, general_path };
+
+// For fast_line::derived, `uuid` holds the line's 12 identifier characters
+// (the zero identifier included).
+fast_line derive_csv_line_fast(const char* line, char (&uuid)[12]);
+
+// The first `stop` or zero byte at or after `text`, which is followed, within
+// csv_line_slack bytes of its first zero byte, by readable memory. The vector
+// version is the one the quick route uses where the CPU has it; tests compare
+// the two.
+const char* find_csv_stop_portable(const char* text, char stop);
+const char* find_csv_stop(const char* text, char stop);
+
+#endif
