@@ -52,7 +52,7 @@ bool convert_line(batch_run* run, char* line, size_t length) {
     if (run->verbosity == 0) {
         // Silent runs take the quick route for the lines it can answer.
         char uuid[12];
-        if (derive_csv_line_fast(line, uuid) == fast_line::derived) {
+        if (derive_csv_line_fast(line, length, uuid) == fast_line::derived) {
             ++run->processed;
             return write_line(run->output, line, length, uuid);
         }

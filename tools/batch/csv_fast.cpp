@@ -1,5 +1,7 @@
 #include "csv_fast.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -47,6 +49,24 @@ struct text_field {
     size_t length;
 };
 
+// The key, the patient's six fields and the policy holder's six.
+constexpr size_t line_field_count = 13;
+
+// A line cut into its fields: texts without their enclosing quotes. A field
+// that the general path reads as a number and that starts with a quote is
+// marked, since no number can come from it.
+struct line_fields {
+    text_field fields[line_field_count];
+    bool quoted[line_field_count];
+};
+
+constexpr bool is_number_column(size_t i) {
+    // Per person: name, SSN, then the four numbers.
+    return i != 0 && (i - 1) % 6 >= 2;
+}
+
+enum class split_result { split, short_line, other_route };
+
 // One text field at `position` (not at the end of the line), by the rule of
 // read_csv_text_field: the position of the next field, or null when this one
 // runs to the end of the line.
@@ -60,6 +80,183 @@ const char* next_text_field(const char* position, text_field* field) {
     if (*after == '\0') return nullptr;
     return *after == ',' ? after + 1 : after;
 }
+
+// Field by field, each found by a scan from the end of the one before: any
+// line, of any length.
+split_result split_by_scanning(const char* line, line_fields* split) {
+    const char* p = line;
+    for (size_t i = 0; i < line_field_count; ++i) {
+        const bool last = i + 1 == line_field_count;
+        split->quoted[i] = false;
+        if (*p == '\0') {
+            // Only the last field may be missing altogether.
+            if (!last) return split_result::short_line;
+            split->fields[i] = {p, 0};
+            break;
+        }
+        if (is_number_column(i)) {
+            // Numbers know no quotes: digits up to the comma.
+            const char* end = find_csv_stop(p, ',');
+            split->fields[i] = {p, static_cast<size_t>(end - p)};
+            if (*end == '\0' && !last) return split_result::short_line;
+            p = end + 1;
+        } else {
+            p = next_text_field(p, &split->fields[i]);
+            if (p == nullptr) return split_result::short_line;
+        }
+    }
+    return split_result::split;
+}
+
+#if defined(__SSE2__)
+
+// Lines shorter than this are split from bit masks of their commas and
+// quotes, found a vector at a time; the caller's slack covers the reads.
+constexpr size_t mask_split_limit = 128;
+static_assert(csv_line_slack >= mask_split_limit, "a short line is read as a whole 128 bytes");
+
+// Bit i of a mask stands for byte i of the line.
+struct line_mask {
+    uint64_t low;
+    uint64_t high;
+};
+
+constexpr line_mask operator&(line_mask a, line_mask b) {
+    return {a.low & b.low, a.high & b.high};
+}
+constexpr line_mask operator|(line_mask a, line_mask b) {
+    return {a.low | b.low, a.high | b.high};
+}
+constexpr line_mask operator~(line_mask a) {
+    return {~a.low, ~a.high};
+}
+constexpr bool any(line_mask a) {
+    return (a.low | a.high) != 0;
+}
+constexpr line_mask shifted_up(line_mask a) {
+    return {a.low << 1, (a.high << 1) | (a.low >> 63)};
+}
+constexpr line_mask below(unsigned bit) {
+    if (bit >= 64) return {~uint64_t{0}, (uint64_t{1} << (bit - 64)) - 1};
+    return {(uint64_t{1} << bit) - 1, 0};
+}
+constexpr line_mask only(unsigned bit) {
+    return bit >= 64 ? line_mask{0, uint64_t{1} << (bit - 64)} : line_mask{uint64_t{1} << bit, 0};
+}
+
+// The lowest set bit, or 128 for none.
+unsigned lowest_bit(line_mask mask) {
+    const auto in_low = static_cast<unsigned>(std::countr_zero(mask.low));
+    return in_low < 64 ? in_low : 64 + static_cast<unsigned>(std::countr_zero(mask.high));
+}
+
+// The mask less its lowest set bit.
+line_mask without_lowest(line_mask mask) {
+    if (mask.low != 0) return {mask.low & (mask.low - 1), mask.high};
+    return {0, mask.high & (mask.high - 1)};
+}
+
+// Bit i is set when an odd number of bits at or below i are.
+line_mask prefix_parity(line_mask mask) {
+    uint64_t low = mask.low;
+    uint64_t high = mask.high;
+    for (unsigned shift = 1; shift < 64; shift *= 2) {
+        low ^= low << shift;
+        high ^= high << shift;
+    }
+    // The low half's total parity carries into the high half.
+    return {low, high ^ (0 - (low >> 63))};
+}
+
+struct line_masks {
+    line_mask commas;
+    line_mask quotes;
+    line_mask zeros;
+};
+
+// Commas, quotes and zeros among 64 bytes.
+void masks_of_half(const char* bytes, uint64_t* commas, uint64_t* quotes, uint64_t* zeros) {
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i zero = _mm_setzero_si128();
+    const auto mask_of = [](__m128i matches) {
+        return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))};
+    };
+    uint64_t c = 0, q = 0, z = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+        c |= mask_of(_mm_cmpeq_epi8(chunk, comma)) << (16 * i);
+        q |= mask_of(_mm_cmpeq_epi8(chunk, quote)) << (16 * i);
+        z |= mask_of(_mm_cmpeq_epi8(chunk, zero)) << (16 * i);
+    }
+    *commas = c;
+    *quotes = q;
+    *zeros = z;
+}
+
+line_masks masks_of(const char* line) {
+    line_masks masks;
+    masks_of_half(line, &masks.commas.low, &masks.quotes.low, &masks.zeros.low);
+    masks_of_half(line + 64, &masks.commas.high, &masks.quotes.high, &masks.zeros.high);
+    return masks;
+}
+
+// All of a line of fewer than mask_split_limit bytes at once. Quotes are
+// taken here only in their plain form: a quoted field opens at a field start
+// and closes just before a comma or the end of the line. Any other use of
+// quotes is left to split_by_scanning.
+split_result split_by_masks(const char* line, line_fields* split) {
+    const line_masks masks = masks_of(line);
+    // Parsing stops at the first zero byte, the terminator or one before it.
+    const unsigned end = lowest_bit(masks.zeros);
+    const line_mask before_end = below(end);
+    line_mask separators = masks.commas & before_end;
+    const line_mask quotes = masks.quotes & before_end;
+    if (any(quotes)) {
+        const line_mask inside = prefix_parity(quotes);  // opening quote up to its closing one
+        if (any(inside & only(end - 1))) return split_result::other_route;  // one left open
+        separators = separators & ~inside;
+        const line_mask field_starts = shifted_up(separators) | only(0);
+        const line_mask field_ends = separators | only(end);
+        const line_mask opening = quotes & inside;
+        const line_mask closing = quotes & ~inside;
+        if (any(opening & ~field_starts) || any(shifted_up(closing) & ~field_ends)) {
+            return split_result::other_route;
+        }
+    }
+    unsigned start = 0;
+    bool short_line = false;
+    for (size_t i = 0; i < line_field_count; ++i) {
+        // Every field but the last ends at a comma; the last at the next
+        // comma, if any, else at the end.
+        const unsigned comma = lowest_bit(separators);
+        short_line |= comma >= end && i + 1 < line_field_count;
+        const unsigned stop = std::min(comma, end);
+        separators = without_lowest(separators);
+        const bool quoted = line[start] == '"' && stop > start;
+        const unsigned skip = quoted ? 1 : 0;
+        split->fields[i] = {line + start + skip, stop - start - 2 * skip};
+        split->quoted[i] = quoted;
+        start = stop + 1;
+    }
+    return short_line ? split_result::short_line : split_result::split;
+}
+
+split_result split_line(const char* line, size_t length, line_fields* split) {
+    if (length < mask_split_limit) {
+        const split_result result = split_by_masks(line, split);
+        if (result != split_result::other_route) return result;
+    }
+    return split_by_scanning(line, split);
+}
+
+#else
+
+split_result split_line(const char* line, size_t, line_fields* split) {
+    return split_by_scanning(line, split);
+}
+
+#endif
 
 // The field buffers of the general path keep this many characters.
 constexpr size_t kept_name_characters = 99;
@@ -120,27 +317,16 @@ int small_number(const char* digits, size_t count) {
     return static_cast<int>((values * 100 + (values >> 16)) & 0xFFFFu);
 }
 
-// One number field at `*position`, by the rule of read_csv_int_field, taken
-// when it is empty or 1 to 4 digits in `range`. The last field of the line
-// may be missing or end the line; any other must be followed by a comma.
-bool take_number(const char** position, int32_t* value, uint32_t* flags, uint32_t mark, value_range range,
-                 bool last) {
-    const char* p = *position;
+// A number field, taken when it is empty (unset) or 1 to 4 digits in `range`.
+bool take_number(text_field text, bool quoted, int32_t* value, uint32_t* flags, uint32_t mark,
+                 value_range range) {
     *value = 0;
-    if (*p == '\0') return last;
-    if (*p == ',') {
-        *position = p + 1;
-        return true;
-    }
-    const char* end = find_csv_stop(p, ',');
-    const auto count = static_cast<size_t>(end - p);
-    if (count > 4) return false;
-    const int number = small_number(p, count);
+    if (text.length == 0 && !quoted) return true;
+    if (quoted || text.length > 4) return false;
+    const int number = small_number(text.start, text.length);
     if (number < 0 || !range.holds(number)) return false;
-    if (*end == '\0' && !last) return false;
     *value = number;
     *flags |= mark;
-    *position = end + 1;
     return true;
 }
 
@@ -154,36 +340,31 @@ struct person_fields {
     unsigned flag_shift;  // the policy holder's marks are the patient's shifted
 };
 
-// The six fields of one person, from `*position`; `ends_line` for the policy
-// holder, whose birth day is the line's last field.
-bool take_person(const char** position, const person_fields& person, uint32_t* flags, bool ends_line) {
+// The six fields of one person, from split fields `first` on.
+bool take_person(const line_fields& split, size_t first, const person_fields& person, uint32_t* flags) {
     const unsigned shift = person.flag_shift;
-    text_field text;
-    const char* p = *position;
-    if (*p == '\0' || (p = next_text_field(p, &text)) == nullptr) return false;
-    if (!take_name(text, person.name, flags, PATIENT_NAME_SET << shift)) return false;
-    if (*p == '\0' || (p = next_text_field(p, &text)) == nullptr) return false;
-    if (!take_ssn(text, person.ssn, flags, PATIENT_SSN_SET << shift)) return false;
-    if (!take_number(&p, &person.gender, flags, PATIENT_GENDER_SET << shift, gender_range, false) ||
-        !take_number(&p, &person.birth_year, flags, PATIENT_BIRTH_YEAR_SET << shift, birth_year_range, false) ||
-        !take_number(&p, &person.birth_month, flags, PATIENT_BIRTH_MONTH_SET << shift, birth_month_range,
-                     false) ||
-        !take_number(&p, &person.birth_day, flags, PATIENT_BIRTH_DAY_SET << shift, birth_day_range, ends_line)) {
-        return false;
-    }
-    *position = p;
-    return true;
+    const text_field* field = split.fields + first;
+    const bool* quoted = split.quoted + first;
+    // Every field is converted, so that the record is whole whatever the
+    // outcome; `&` keeps the conversions free of branches between them.
+    return take_name(field[0], person.name, flags, PATIENT_NAME_SET << shift) &
+           take_ssn(field[1], person.ssn, flags, PATIENT_SSN_SET << shift) &
+           take_number(field[2], quoted[2], &person.gender, flags, PATIENT_GENDER_SET << shift, gender_range) &
+           take_number(field[3], quoted[3], &person.birth_year, flags, PATIENT_BIRTH_YEAR_SET << shift,
+                       birth_year_range) &
+           take_number(field[4], quoted[4], &person.birth_month, flags, PATIENT_BIRTH_MONTH_SET << shift,
+                       birth_month_range) &
+           take_number(field[5], quoted[5], &person.birth_day, flags, PATIENT_BIRTH_DAY_SET << shift,
+                       birth_day_range);
 }
 
 }  // namespace
 
-fast_line derive_csv_line_fast(const char* line, char (&uuid)[12]) {
-    if (*line == '\0') return fast_line::general_path;
-    text_field key;
-    const char* p = next_text_field(line, &key);
-    if (p == nullptr || key.length == 0) return fast_line::general_path;
-
-    // Every field is written below, so the record needs no clearing first.
+fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]) {
+    line_fields split;
+    if (split_line(line, length, &split) != split_result::split || split.fields[0].length == 0) {
+        return fast_line::general_path;
+    }
     uuid_hash_data data;
     data.flags = 0;
     const person_fields patient = {data.patient_name,      data.patient_ssn,        data.patient_gender,
@@ -192,7 +373,7 @@ fast_line derive_csv_line_fast(const char* line, char (&uuid)[12]) {
     const person_fields policy = {data.policy_name,      data.policy_ssn,        data.policy_gender,
                                   data.policy_birth_year, data.policy_birth_month, data.policy_birth_day,
                                   8};
-    if (!take_person(&p, patient, &data.flags, false) || !take_person(&p, policy, &data.flags, true)) {
+    if (!take_person(split, 1, patient, &data.flags) || !take_person(split, 7, policy, &data.flags)) {
         return fast_line::general_path;
     }
     // A record with an SSN that fits no mode is refused with a message.

@@ -15,13 +15,14 @@
 
 #include <cstddef>
 
-constexpr size_t csv_line_slack = 32;
+constexpr size_t csv_line_slack = 128;
 
 enum class fast_line { derived, general_path };
 
-// For fast_line::derived, `uuid` holds the line's 12 identifier characters
-// (the zero identifier included).
-fast_line derive_csv_line_fast(const char* line, char (&uuid)[12]);
+// `line` has `length` bytes and a terminator behind them. For
+// fast_line::derived, `uuid` holds the line's 12 identifier characters (the
+// zero identifier included).
+fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]);
 
 // The first `stop` or zero byte at or after `text`, which is followed, within
 // csv_line_slack bytes of its first zero byte, by readable memory. The vector

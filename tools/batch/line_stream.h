@@ -21,7 +21,7 @@ constexpr size_t output_buffer_size = 128 * 1024;
 
 // Bytes after a handed-out line's terminator that may be read, so that a
 // scanner can take whole vectors; their values mean nothing.
-constexpr size_t line_read_slack = 32;
+constexpr size_t line_read_slack = 128;
 
 struct line_reader {
     int fd;
