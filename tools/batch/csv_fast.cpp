@@ -280,10 +280,110 @@ size_t convert_text(const code_table& codes_of, text_field text, unsigned char (
     return count;
 }
 
+#if defined(__SSE2__)
+
+// Texts of up to this many characters are converted a vector at a time.
+constexpr size_t vector_text_limit = 32;
+
+// The vector form of a conversion: a byte is taken when it (with its case
+// folded, for letters) lies in [lowest, highest], and its code is the byte's
+// low bits. It must agree with the table for every byte.
+struct vector_rule {
+    bool fold_case;
+    char lowest;
+    char highest;
+    char code_bits;
+};
+
+constexpr vector_rule letter_rule = {true, 'a', 'z', 0x1F};
+constexpr vector_rule digit_rule = {false, '0', '9', 0x0F};
+
+constexpr bool agrees(const vector_rule& rule, const code_table& table) {
+    for (int byte = 0; byte < 256; ++byte) {
+        const int c = static_cast<signed char>(byte);
+        const int folded = rule.fold_case ? (c | 0x20) : c;
+        const bool taken = folded >= rule.lowest && folded <= rule.highest;
+        const int code = table[static_cast<size_t>(byte)];
+        if (taken != (code >= 0) || (taken && (byte & rule.code_bits) != code)) return false;
+    }
+    return true;
+}
+static_assert(agrees(letter_rule, letter_codes) && agrees(digit_rule, digit_values));
+
+// convert_text for a text of at most vector_text_limit characters: the codes
+// are computed in place and the skipped characters then cut out one by one,
+// the last first (names and SSNs have few).
+template <size_t L>
+size_t convert_short_text(const vector_rule& rule, text_field text, unsigned char (&codes)[L]) {
+    static_assert(L <= vector_text_limit);
+    const __m128i index_low = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i index_high = _mm_add_epi8(index_low, _mm_set1_epi8(16));
+    const __m128i length = _mm_set1_epi8(static_cast<char>(text.length));
+    const __m128i fold = _mm_set1_epi8(rule.fold_case ? 0x20 : 0);
+    const __m128i below_lowest = _mm_set1_epi8(static_cast<char>(rule.lowest - 1));
+    const __m128i above_highest = _mm_set1_epi8(static_cast<char>(rule.highest + 1));
+    const __m128i code_bits = _mm_set1_epi8(rule.code_bits);
+    const auto taken = [&](__m128i bytes, __m128i index) {
+        const __m128i folded = _mm_or_si128(bytes, fold);
+        const __m128i in_range = _mm_and_si128(_mm_cmpgt_epi8(folded, below_lowest), _mm_cmpgt_epi8(above_highest, folded));
+        return _mm_and_si128(in_range, _mm_cmpgt_epi8(length, index));
+    };
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.start));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.start + 16));
+    const __m128i taken_low = taken(low, index_low);
+    const __m128i taken_high = taken(high, index_high);
+    low = _mm_and_si128(_mm_and_si128(low, code_bits), taken_low);
+    high = _mm_and_si128(_mm_and_si128(high, code_bits), taken_high);
+
+    const uint32_t taken_bits = static_cast<uint32_t>(_mm_movemask_epi8(taken_low)) |
+                                (static_cast<uint32_t>(_mm_movemask_epi8(taken_high)) << 16);
+    const uint32_t field_bits = text.length == 32 ? ~uint32_t{0} : (uint32_t{1} << text.length) - 1;
+    uint32_t skipped = field_bits & ~taken_bits;
+    size_t count = text.length;
+    while (skipped != 0) {
+        const int position = 31 - std::countl_zero(skipped);
+        skipped ^= uint32_t{1} << position;
+        --count;
+        // From `position` on, every byte moves down one place.
+        const __m128i at = _mm_set1_epi8(static_cast<char>(position));
+        const __m128i keep_low = _mm_cmpgt_epi8(at, index_low);
+        const __m128i keep_high = _mm_cmpgt_epi8(at, index_high);
+        const __m128i next_low = _mm_or_si128(_mm_srli_si128(low, 1), _mm_slli_si128(high, 15));
+        const __m128i next_high = _mm_srli_si128(high, 1);
+        low = _mm_or_si128(_mm_and_si128(keep_low, low), _mm_andnot_si128(keep_low, next_low));
+        high = _mm_or_si128(_mm_and_si128(keep_high, high), _mm_andnot_si128(keep_high, next_high));
+    }
+    alignas(16) unsigned char all[32];
+    _mm_store_si128(reinterpret_cast<__m128i*>(all), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(all + 16), high);
+    std::memcpy(codes, all, L);
+    return count;
+}
+
+template <size_t L>
+size_t convert_field(const vector_rule& rule, const code_table& codes_of, text_field text,
+                     unsigned char (&codes)[L]) {
+    if (text.length <= vector_text_limit) return convert_short_text(rule, text, codes);
+    return convert_text(codes_of, text, codes);
+}
+
+#else
+
+struct vector_rule {};
+constexpr vector_rule letter_rule = {};
+constexpr vector_rule digit_rule = {};
+
+template <size_t L>
+size_t convert_field(const vector_rule&, const code_table& codes_of, text_field text, unsigned char (&codes)[L]) {
+    return convert_text(codes_of, text, codes);
+}
+
+#endif
+
 // An empty name stays unset; a name with no letter is refused (with a message).
 bool take_name(text_field text, unsigned char (&codes)[name_length], uint32_t* flags, uint32_t mark) {
     if (text.length > kept_name_characters) return false;
-    const size_t letters = convert_text(letter_codes, text, codes);
+    const size_t letters = convert_field(letter_rule, letter_codes, text, codes);
     if (text.length == 0) return true;
     if (letters == 0) return false;
     *flags |= mark;
@@ -293,7 +393,7 @@ bool take_name(text_field text, unsigned char (&codes)[name_length], uint32_t* f
 // The programs take an SSN of exactly nine digits, wherever they stand.
 bool take_ssn(text_field text, unsigned char (&digits)[ssn_length], uint32_t* flags, uint32_t mark) {
     if (text.length > kept_ssn_characters) return false;
-    const size_t count = convert_text(digit_values, text, digits);
+    const size_t count = convert_field(digit_rule, digit_values, text, digits);
     if (text.length == 0) return true;
     if (count != ssn_length) return false;
     *flags |= mark;
