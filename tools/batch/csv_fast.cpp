@@ -201,6 +201,53 @@ line_masks masks_of(const char* line) {
     return masks;
 }
 
+// One-word masks, for lines of fewer than 64 bytes.
+unsigned lowest_bit(uint64_t mask) {
+    return static_cast<unsigned>(std::countr_zero(mask));
+}
+uint64_t without_lowest(uint64_t mask) {
+    return mask & (mask - 1);
+}
+// Without relying on a population count instruction, which not every x86-64 has.
+constexpr unsigned bit_count(uint64_t mask) {
+    mask -= (mask >> 1) & 0x5555555555555555u;
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((mask * 0x0101010101010101u) >> 56);
+}
+static_assert(bit_count(0) == 0 && bit_count(0x8000000000000001u) == 2 && bit_count(~uint64_t{0}) == 64);
+unsigned bit_count(line_mask mask) {
+    return bit_count(mask.low) + bit_count(mask.high);
+}
+bool has_bit(uint64_t mask, unsigned bit) {
+    return ((mask >> bit) & 1) != 0;
+}
+bool has_bit(line_mask mask, unsigned bit) {
+    return bit < 64 ? has_bit(mask.low, bit) : has_bit(mask.high, bit - 64);
+}
+
+// Cuts the fields at the separators (commas outside quotes, before `end`).
+// Every field but the last ends at a comma; the last at the next comma, if
+// any, else at the end. `quotes` holds only plain enclosing quotes.
+template <bool WithQuotes, typename Mask>
+split_result cut_fields(const char* line, Mask separators, Mask quotes, unsigned end, line_fields* split) {
+    if (bit_count(separators) < line_field_count - 1) return split_result::short_line;
+    unsigned start = 0;
+    for (size_t i = 0; i + 1 < line_field_count; ++i) {
+        const unsigned comma = lowest_bit(separators);
+        separators = without_lowest(separators);
+        const unsigned skip = WithQuotes && has_bit(quotes, start) ? 1 : 0;
+        split->fields[i] = {line + start + skip, comma - start - 2 * skip};
+        split->quoted[i] = skip != 0;
+        start = comma + 1;
+    }
+    const unsigned stop = std::min(lowest_bit(separators), end);
+    const unsigned skip = WithQuotes && has_bit(quotes, start) ? 1 : 0;
+    split->fields[line_field_count - 1] = {line + start + skip, stop - start - 2 * skip};
+    split->quoted[line_field_count - 1] = skip != 0;
+    return split_result::split;
+}
+
 // All of a line of fewer than mask_split_limit bytes at once. Quotes are
 // taken here only in their plain form: a quoted field opens at a field start
 // and closes just before a comma or the end of the line. Any other use of
@@ -224,22 +271,14 @@ split_result split_by_masks(const char* line, line_fields* split) {
             return split_result::other_route;
         }
     }
-    unsigned start = 0;
-    bool short_line = false;
-    for (size_t i = 0; i < line_field_count; ++i) {
-        // Every field but the last ends at a comma; the last at the next
-        // comma, if any, else at the end.
-        const unsigned comma = lowest_bit(separators);
-        short_line |= comma >= end && i + 1 < line_field_count;
-        const unsigned stop = std::min(comma, end);
-        separators = without_lowest(separators);
-        const bool quoted = line[start] == '"' && stop > start;
-        const unsigned skip = quoted ? 1 : 0;
-        split->fields[i] = {line + start + skip, stop - start - 2 * skip};
-        split->quoted[i] = quoted;
-        start = stop + 1;
+    // Most lines fit in one machine word and have no quotes: the fields are
+    // then cut with the simplest bit operations.
+    if (end < 64) {
+        if (quotes.low == 0) return cut_fields<false>(line, separators.low, quotes.low, end, split);
+        return cut_fields<true>(line, separators.low, quotes.low, end, split);
     }
-    return short_line ? split_result::short_line : split_result::split;
+    if (!any(quotes)) return cut_fields<false>(line, separators, quotes, end, split);
+    return cut_fields<true>(line, separators, quotes, end, split);
 }
 
 split_result split_line(const char* line, size_t length, line_fields* split) {
@@ -380,54 +419,61 @@ size_t convert_field(const vector_rule&, const code_table& codes_of, text_field 
 
 #endif
 
+// Taking a field gives its set-mark when it is set, 0 when it stays unset,
+// or this bit (which no mark uses) when the general path must decide.
+constexpr uint32_t needs_general_path = uint32_t{1} << 31;
+static_assert(((PATIENT_FIELDS | POLICY_FIELDS) & needs_general_path) == 0);
+
+#if defined(__GNUC__)
+#define MINT_INLINE [[gnu::always_inline]] inline
+#else
+#define MINT_INLINE inline
+#endif
+
 // An empty name stays unset; a name with no letter is refused (with a message).
-bool take_name(text_field text, unsigned char (&codes)[name_length], uint32_t* flags, uint32_t mark) {
-    if (text.length > kept_name_characters) return false;
+MINT_INLINE uint32_t take_name(text_field text, unsigned char (&codes)[name_length], uint32_t mark) {
+    if (text.length > kept_name_characters) return needs_general_path;
     const size_t letters = convert_field(letter_rule, letter_codes, text, codes);
-    if (text.length == 0) return true;
-    if (letters == 0) return false;
-    *flags |= mark;
-    return true;
+    if (text.length == 0) return 0;
+    return letters == 0 ? needs_general_path : mark;
 }
 
 // The programs take an SSN of exactly nine digits, wherever they stand.
-bool take_ssn(text_field text, unsigned char (&digits)[ssn_length], uint32_t* flags, uint32_t mark) {
-    if (text.length > kept_ssn_characters) return false;
+MINT_INLINE uint32_t take_ssn(text_field text, unsigned char (&digits)[ssn_length], uint32_t mark) {
+    if (text.length > kept_ssn_characters) return needs_general_path;
     const size_t count = convert_field(digit_rule, digit_values, text, digits);
-    if (text.length == 0) return true;
-    if (count != ssn_length) return false;
-    *flags |= mark;
-    return true;
+    if (text.length == 0) return 0;
+    return count == ssn_length ? mark : needs_general_path;
 }
 
 // The value of 1 to 4 characters that must all be decimal digits, or -1.
 // The four bytes from `digits` are read at once (the line's slack allows it).
-int small_number(const char* digits, size_t count) {
-    uint32_t word = 0;
-    for (int i = 3; i >= 0; --i) word = (word << 8) | static_cast<unsigned char>(digits[i]);
+MINT_INLINE int small_number(const char* digits, size_t count) {
+    uint32_t word;
+    std::memcpy(&word, digits, sizeof word);
+    // The first character in the lowest byte.
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
     // Right-align the digits (first digit most significant) and fill the
     // free leading places with '0'.
     const unsigned shift = 8 * static_cast<unsigned>(4 - count);
     word = (word << shift) | (0x30303030u & ~(0xFFFFFFFFu << shift));
     const bool all_digits =
         (word & 0xF0F0F0F0u) == 0x30303030u && ((word + 0x06060606u) & 0xF0F0F0F0u) == 0x30303030u;
-    if (!all_digits) return -1;
     uint32_t values = word - 0x30303030u;
     values = (values * 10 + (values >> 8)) & 0x00FF00FFu;  // two 2-digit numbers
-    return static_cast<int>((values * 100 + (values >> 16)) & 0xFFFFu);
+    const auto number = static_cast<int>((values * 100 + (values >> 16)) & 0xFFFFu);
+    return all_digits ? number : -1;
 }
 
 // A number field, taken when it is empty (unset) or 1 to 4 digits in `range`.
-bool take_number(text_field text, bool quoted, int32_t* value, uint32_t* flags, uint32_t mark,
-                 value_range range) {
-    *value = 0;
-    if (text.length == 0 && !quoted) return true;
-    if (quoted || text.length > 4) return false;
+MINT_INLINE uint32_t take_number(text_field text, bool quoted, int32_t& value, uint32_t mark, value_range range) {
+    value = 0;
+    if (text.length == 0 && !quoted) return 0;
+    if (quoted || text.length > 4) return needs_general_path;
     const int number = small_number(text.start, text.length);
-    if (number < 0 || !range.holds(number)) return false;
-    *value = number;
-    *flags |= mark;
-    return true;
+    if (number < 0 || !range.holds(number)) return needs_general_path;
+    value = number;
+    return mark;
 }
 
 struct person_fields {
@@ -437,25 +483,22 @@ struct person_fields {
     int32_t& birth_year;
     int32_t& birth_month;
     int32_t& birth_day;
-    unsigned flag_shift;  // the policy holder's marks are the patient's shifted
 };
 
-// The six fields of one person, from split fields `first` on.
-bool take_person(const line_fields& split, size_t first, const person_fields& person, uint32_t* flags) {
-    const unsigned shift = person.flag_shift;
+// The six fields of one person, from split fields `first` on. Every field is
+// converted, whatever the others give, so that the record is whole.
+MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, const person_fields& person,
+                                 unsigned flag_shift) {
     const text_field* field = split.fields + first;
     const bool* quoted = split.quoted + first;
-    // Every field is converted, so that the record is whole whatever the
-    // outcome; `&` keeps the conversions free of branches between them.
-    return take_name(field[0], person.name, flags, PATIENT_NAME_SET << shift) &
-           take_ssn(field[1], person.ssn, flags, PATIENT_SSN_SET << shift) &
-           take_number(field[2], quoted[2], &person.gender, flags, PATIENT_GENDER_SET << shift, gender_range) &
-           take_number(field[3], quoted[3], &person.birth_year, flags, PATIENT_BIRTH_YEAR_SET << shift,
-                       birth_year_range) &
-           take_number(field[4], quoted[4], &person.birth_month, flags, PATIENT_BIRTH_MONTH_SET << shift,
-                       birth_month_range) &
-           take_number(field[5], quoted[5], &person.birth_day, flags, PATIENT_BIRTH_DAY_SET << shift,
-                       birth_day_range);
+    uint32_t marks = take_name(field[0], person.name, PATIENT_NAME_SET);
+    marks |= take_ssn(field[1], person.ssn, PATIENT_SSN_SET);
+    marks |= take_number(field[2], quoted[2], person.gender, PATIENT_GENDER_SET, gender_range);
+    marks |= take_number(field[3], quoted[3], person.birth_year, PATIENT_BIRTH_YEAR_SET, birth_year_range);
+    marks |= take_number(field[4], quoted[4], person.birth_month, PATIENT_BIRTH_MONTH_SET, birth_month_range);
+    marks |= take_number(field[5], quoted[5], person.birth_day, PATIENT_BIRTH_DAY_SET, birth_day_range);
+    // The policy holder's marks are the patient's shifted.
+    return (marks & ~needs_general_path) << flag_shift | (marks & needs_general_path);
 }
 
 }  // namespace
@@ -466,16 +509,13 @@ fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]
         return fast_line::general_path;
     }
     uuid_hash_data data;
-    data.flags = 0;
-    const person_fields patient = {data.patient_name,      data.patient_ssn,        data.patient_gender,
-                                   data.patient_birth_year, data.patient_birth_month, data.patient_birth_day,
-                                   0};
-    const person_fields policy = {data.policy_name,      data.policy_ssn,        data.policy_gender,
-                                  data.policy_birth_year, data.policy_birth_month, data.policy_birth_day,
-                                  8};
-    if (!take_person(split, 1, patient, &data.flags) || !take_person(split, 7, policy, &data.flags)) {
-        return fast_line::general_path;
-    }
+    const person_fields patient = {data.patient_name,       data.patient_ssn,         data.patient_gender,
+                                   data.patient_birth_year, data.patient_birth_month, data.patient_birth_day};
+    const person_fields policy = {data.policy_name,       data.policy_ssn,         data.policy_gender,
+                                  data.policy_birth_year, data.policy_birth_month, data.policy_birth_day};
+    const uint32_t marks = take_person(split, 1, patient, 0) | take_person(split, 7, policy, 8);
+    if ((marks & needs_general_path) != 0) return fast_line::general_path;
+    data.flags = marks;
     // A record with an SSN that fits no mode is refused with a message.
     const bool patient_key = (data.flags & PATIENT_FIELDS) == PATIENT_FIELDS;
     if (!patient_key && data.flags != POLICY_KEY_FLAGS && (data.flags & ANY_SSN) != 0) {
