@@ -10,9 +10,9 @@ bool always_supported() {
 }
 
 constexpr backend all_backends[] = {
-    {"portable", compress_portable, compress_words_portable, always_supported},
+    {"portable", compress_portable, compress_words_portable, compress_word_pair_portable, always_supported},
 #if MINTCORE_HAVE_SHA_NI
-    {"sha-ni", compress_sha_ni, compress_words_sha_ni, sha_ni_supported},
+    {"sha-ni", compress_sha_ni, compress_words_sha_ni, compress_word_pair_sha_ni, sha_ni_supported},
 #endif
 };
 

@@ -51,21 +51,32 @@ using compress_fn = void (*)(uint32_t hash_words[8], const unsigned char* p, uin
 // four message bytes read big-endian): for messages built from numbers.
 using compress_words_fn = void (*)(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
 
+// Two independent one-block compressions, of (hash_a, words_a) and (hash_b,
+// words_b), at once: a backend can overlap their rounds, where one chain of
+// rounds waits on itself.
+using compress_word_pair_fn = void (*)(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                                       const uint32_t* words_b);
+
 struct backend {
     const char* name;
     compress_fn compress;
     compress_words_fn compress_words;
+    compress_word_pair_fn compress_word_pair;
     bool (*supported)();  // whether this CPU can run it
 };
 
 // The reference backend; it runs on every CPU.
 void compress_portable(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
 void compress_words_portable(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
+void compress_word_pair_portable(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                                 const uint32_t* words_b);
 
 #if MINTCORE_HAVE_SHA_NI
 // x86 SHA extensions.
 void compress_sha_ni(uint32_t hash_words[8], const unsigned char* p, uint64_t blocks);
 void compress_words_sha_ni(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
+void compress_word_pair_sha_ni(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                               const uint32_t* words_b);
 bool sha_ni_supported();
 #endif
 

@@ -67,4 +67,10 @@ void compress_words_portable(uint32_t hash_words[8], const uint32_t* words, uint
     }
 }
 
+void compress_word_pair_portable(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                                 const uint32_t* words_b) {
+    compress_block(hash_a, words_a);
+    compress_block(hash_b, words_b);
+}
+
 }  // namespace mint::sha256_detail

@@ -4,8 +4,9 @@
 
 #include "mintcore.h"
 #include "sha256_internal.h"
+#include "uuid_pair.h"
 
-using mint::sha256_detail::digest_words;
+using namespace mint::sha256_detail;
 
 namespace {
 
@@ -58,65 +59,108 @@ void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) 
     uuid[12] = '\0';
 }
 
-// Stage 1 hashes the 30 bytes name (20), SSN (9), birth day; stage 2 the 13
-// bytes of the first nine stage 1 digest bytes cut to their low 4 bits,
-// gender, month and year.
-void uuid_create_from_patient(uuid_hash_data* data) {
-    const unsigned char* name = data->patient_name;
-    const unsigned char* ssn = data->patient_ssn;
-    uint32_t hash[8];
+enum class uuid_mode { zero, patient_key, policy_key, unusable };
 
-    uint32_t stage1[16] = {};
-    for (int i = 0; i < 5; ++i) {
-        stage1[i] = word_at(name + 4 * i);
-    }
-    stage1[5] = word_at(ssn);
-    stage1[6] = word_at(ssn + 4);
-    stage1[7] = word_of(ssn[8], low_byte(data->patient_birth_day), end_marker, 0);
-    stage1[15] = 30 * 8;
-    digest_words<1>(stage1, hash);
-
-    uint32_t stage2[16] = {};
-    stage2[0] = hash[0] & 0x0F0F0F0F;
-    stage2[1] = hash[1] & 0x0F0F0F0F;
-    stage2[2] = word_of(digest_byte(hash, 8) & 0x0F, low_byte(data->patient_gender),
-                        low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year));
-    stage2[3] = word_of(year_quotient(data->patient_birth_year), end_marker, 0, 0);
-    stage2[15] = 13 * 8;
-    digest_words<1>(stage2, hash);
-
-    write_uuid(data->uuid, hash, 0x10);
+uuid_mode mode_of(const uuid_hash_data* data) {
+    if ((data->flags & PATIENT_FIELDS) == PATIENT_FIELDS) return uuid_mode::patient_key;
+    if (data->flags == POLICY_KEY_FLAGS) return uuid_mode::policy_key;
+    if ((data->flags & ANY_SSN) != 0) return uuid_mode::unusable;
+    return uuid_mode::zero;
 }
 
-// One 59-byte message: the policy holder's segment, name (20), SSN (9),
-// gender, day, month, year (34 bytes), then the patient's, name (20), gender,
-// day, month, year (25 bytes). Two blocks once padded.
-void uuid_create_from_policy(uuid_hash_data* data) {
+// Both keys take two compressions, one after the other:
+// - patient key: stage 1 hashes the 30 bytes name (20), SSN (9), birth day;
+//   stage 2 the 13 bytes of the first nine stage 1 digest bytes cut to their
+//   low 4 bits, gender, month and year.
+// - policy key: one 59-byte message, two blocks once padded: the policy
+//   holder's segment, name (20), SSN (9), gender, day, month, year (34
+//   bytes), then the patient's, name (20), gender, day, month, year (25).
+// A derivation is the chaining value and the block to compress next.
+struct derivation {
+    uint32_t hash[8];
+    uint32_t block[16];
+};
+
+void start_patient_key(const uuid_hash_data* data, derivation* d) {
+    const unsigned char* name = data->patient_name;
+    const unsigned char* ssn = data->patient_ssn;
+    std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
+    uint32_t* block = d->block;
+    for (int i = 0; i < 5; ++i) {
+        block[i] = word_at(name + 4 * i);
+    }
+    block[5] = word_at(ssn);
+    block[6] = word_at(ssn + 4);
+    block[7] = word_of(ssn[8], low_byte(data->patient_birth_day), end_marker, 0);
+    for (int i = 8; i < 15; ++i) block[i] = 0;
+    block[15] = 30 * 8;
+}
+
+void continue_patient_key(const uuid_hash_data* data, derivation* d) {
+    const uint32_t (&stage1)[8] = d->hash;
+    uint32_t* block = d->block;
+    block[0] = stage1[0] & 0x0F0F0F0F;
+    block[1] = stage1[1] & 0x0F0F0F0F;
+    block[2] = word_of(digest_byte(stage1, 8) & 0x0F, low_byte(data->patient_gender),
+                       low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year));
+    block[3] = word_of(year_quotient(data->patient_birth_year), end_marker, 0, 0);
+    for (int i = 4; i < 15; ++i) block[i] = 0;
+    block[15] = 13 * 8;
+    std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
+}
+
+void start_policy_key(const uuid_hash_data* data, derivation* d) {
     const unsigned char* policy_name = data->policy_name;
     const unsigned char* policy_ssn = data->policy_ssn;
     const unsigned char* name = data->patient_name;
-    uint32_t hash[8];
-
-    uint32_t message[32] = {};
+    std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
+    uint32_t* block = d->block;
     for (int i = 0; i < 5; ++i) {
-        message[i] = word_at(policy_name + 4 * i);
+        block[i] = word_at(policy_name + 4 * i);
     }
-    message[5] = word_at(policy_ssn);
-    message[6] = word_at(policy_ssn + 4);
-    message[7] = word_of(policy_ssn[8], low_byte(data->policy_gender), low_byte(data->policy_birth_day),
-                         low_byte(data->policy_birth_month));
-    message[8] = word_of(year_remainder(data->policy_birth_year), year_quotient(data->policy_birth_year), name[0],
-                         name[1]);
+    block[5] = word_at(policy_ssn);
+    block[6] = word_at(policy_ssn + 4);
+    block[7] = word_of(policy_ssn[8], low_byte(data->policy_gender), low_byte(data->policy_birth_day),
+                       low_byte(data->policy_birth_month));
+    block[8] = word_of(year_remainder(data->policy_birth_year), year_quotient(data->policy_birth_year), name[0],
+                       name[1]);
     for (int i = 0; i < 4; ++i) {
-        message[9 + i] = word_at(name + 2 + 4 * i);
+        block[9 + i] = word_at(name + 2 + 4 * i);
     }
-    message[13] = word_of(name[18], name[19], low_byte(data->patient_gender), low_byte(data->patient_birth_day));
-    message[14] = word_of(low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year),
-                          year_quotient(data->patient_birth_year), end_marker);
-    message[31] = 59 * 8;
-    digest_words<2>(message, hash);
+    block[13] = word_of(name[18], name[19], low_byte(data->patient_gender), low_byte(data->patient_birth_day));
+    block[14] = word_of(low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year),
+                        year_quotient(data->patient_birth_year), end_marker);
+    block[15] = 0;
+}
 
-    write_uuid(data->uuid, hash, 0x00);
+// The second block holds only the length; the chaining value runs on.
+void continue_policy_key(derivation* d) {
+    for (int i = 0; i < 15; ++i) d->block[i] = 0;
+    d->block[15] = 59 * 8;
+}
+
+void start(const uuid_hash_data* data, uuid_mode mode, derivation* d) {
+    if (mode == uuid_mode::patient_key) {
+        start_patient_key(data, d);
+    } else {
+        start_policy_key(data, d);
+    }
+}
+
+void continue_with(const uuid_hash_data* data, uuid_mode mode, derivation* d) {
+    if (mode == uuid_mode::patient_key) {
+        continue_patient_key(data, d);
+    } else {
+        continue_policy_key(d);
+    }
+}
+
+void finish(uuid_hash_data* data, uuid_mode mode, const derivation& d) {
+    write_uuid(data->uuid, d.hash, mode == uuid_mode::patient_key ? 0x10 : 0x00);
+}
+
+bool derivable(uuid_mode mode) {
+    return mode == uuid_mode::patient_key || mode == uuid_mode::policy_key;
 }
 
 }  // namespace
@@ -125,18 +169,50 @@ int uuid_create(uuid_hash_data* data) {
     if (data == nullptr) return 0;
     std::memset(data->uuid, '0', 12);
     data->uuid[12] = '\0';
-    if ((data->flags & PATIENT_FIELDS) == PATIENT_FIELDS) {
-        uuid_create_from_patient(data);
+    const uuid_mode mode = mode_of(data);
+    if (derivable(mode)) {
+        const compress_words_fn compress = selected_backend().compress_words;
+        derivation d;
+        start(data, mode, &d);
+        compress(d.hash, d.block, 1);
+        continue_with(data, mode, &d);
+        compress(d.hash, d.block, 1);
+        finish(data, mode, d);
         return 1;
     }
-    if (data->flags == POLICY_KEY_FLAGS) {
-        uuid_create_from_policy(data);
-        return 1;
-    }
-    if ((data->flags & ANY_SSN) != 0) {
+    if (mode == uuid_mode::unusable) {
         std::printf("Error in uuid_create(), structure not properly filled out.  Flags %04x.\n",
                     static_cast<unsigned>(data->flags));
         return 0;
     }
     return 1;
 }
+
+namespace mint {
+
+int uuid_create_pair(uuid_hash_data* first, uuid_hash_data* second) {
+    const uuid_mode first_mode = mode_of(first);
+    const uuid_mode second_mode = mode_of(second);
+    if (!derivable(first_mode) || !derivable(second_mode)) {
+        const int first_result = uuid_create(first);
+        return first_result | (uuid_create(second) << 1);
+    }
+    const compress_word_pair_fn compress_pair = selected_backend().compress_word_pair;
+    derivation a;
+    derivation b;
+    start(first, first_mode, &a);
+    start(second, second_mode, &b);
+    compress_pair(a.hash, a.block, b.hash, b.block);
+    continue_with(first, first_mode, &a);
+    continue_with(second, second_mode, &b);
+    compress_pair(a.hash, a.block, b.hash, b.block);
+    for (uuid_hash_data* data : {first, second}) {
+        std::memset(data->uuid, '0', 12);
+        data->uuid[12] = '\0';
+    }
+    finish(first, first_mode, a);
+    finish(second, second_mode, b);
+    return 3;
+}
+
+}  // namespace mint

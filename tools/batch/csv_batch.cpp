@@ -11,6 +11,7 @@
 
 #include "csv_fast.h"
 #include "csv_record.h"
+#include "uuid_pair.h"
 #include "patient_record.h"
 
 namespace {
@@ -28,7 +29,48 @@ struct batch_run {
     int64_t processed;
     int64_t refused;
     int64_t discarded;
+    // A quick-route line whose output is buffered but whose identifier is
+    // not derived yet: it waits for a second one, so that both are derived
+    // at once. `pending_uuid` is its place in the output buffer.
+    bool pending;
+    uuid_hash_data pending_record;
+    char* pending_uuid;
 };
+
+// Derives the waiting line's identifier, if one waits. Must come before any
+// other output, which could write out the buffer with the place unfilled.
+void settle_pending(batch_run* run) {
+    if (!run->pending) return;
+    uuid_create(&run->pending_record);
+    std::memcpy(run->pending_uuid, run->pending_record.uuid, 12);
+    run->pending = false;
+}
+
+// A line the quick route has read into `record`: its output goes into the
+// buffer at once with a place for the identifier, which is derived together
+// with the next such line's.
+bool take_quick_line(batch_run* run, const char* line, size_t length, const uuid_hash_data& record) {
+    if (length + 14 > output_buffer_size - run->output->used) settle_pending(run);
+    char* room = reserve_output(run->output, length + 14);
+    if (room == nullptr) return false;
+    std::memcpy(room, line, length);
+    room[length] = ',';
+    room[length + 13] = '\n';
+    char* uuid = room + length + 1;
+    ++run->processed;
+    if (!run->pending) {
+        run->pending = true;
+        run->pending_record = record;
+        run->pending_uuid = uuid;
+        return true;
+    }
+    uuid_hash_data current = record;
+    mint::uuid_create_pair(&run->pending_record, &current);
+    std::memcpy(run->pending_uuid, run->pending_record.uuid, 12);
+    std::memcpy(uuid, current.uuid, 12);
+    run->pending = false;
+    return true;
+}
 
 // A failed write makes every later one fail, so only the last result counts.
 bool write_line(output_writer* output, const char* line, size_t length, const char* uuid) {
@@ -51,12 +93,12 @@ static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at 
 bool convert_line(batch_run* run, char* line, size_t length) {
     if (run->verbosity == 0) {
         // Silent runs take the quick route for the lines it can answer.
-        char uuid[12];
-        if (derive_csv_line_fast(line, length, uuid) == fast_line::derived) {
-            ++run->processed;
-            return write_line(run->output, line, length, uuid);
+        uuid_hash_data quick;
+        if (read_csv_line_fast(line, length, &quick) == fast_line::derived) {
+            return take_quick_line(run, line, length, quick);
         }
     }
+    settle_pending(run);
     const bool verbose = run->verbosity >= 1;
     patient_record record;
     clear_patient_record(&record);
@@ -95,6 +137,7 @@ enum class run_step { done, read_failed, write_failed };
 // when `output` is set) and, when verbose, shown in the same message as any
 // other line without a record key, up to its first zero byte.
 run_step pass_long_line(batch_run* run, output_writer* output) {
+    settle_pending(run);
     const bool verbose = run->verbosity >= 1 && output != nullptr;
     bool echo = verbose;
     if (verbose) std::fputs("Ignoring line '", stdout);
@@ -211,9 +254,10 @@ int process_csv_file(const char* input_path, const char* output_path, int verbos
         std::printf("\n");
     }
 
-    batch_run run = {input_path, verbosity, &input, &output, 0, 0, 0};
+    batch_run run = {input_path, verbosity, &input, &output, 0, 0, 0, false, {}, nullptr};
     run_step step = drop_first_line(&run);
     if (step == run_step::done) step = write_csv_header(&output) ? convert_lines(&run) : run_step::write_failed;
+    settle_pending(&run);
     // Whatever was converted before a read error is still written out.
     bool written = flush_output(&output);
     if (close(output_fd) != 0) written = false;

@@ -503,25 +503,30 @@ MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, const p
 
 }  // namespace
 
-fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]) {
+fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* record) {
     line_fields split;
     if (split_line(line, length, &split) != split_result::split || split.fields[0].length == 0) {
         return fast_line::general_path;
     }
-    uuid_hash_data data;
+    uuid_hash_data& data = *record;
     const person_fields patient = {data.patient_name,       data.patient_ssn,         data.patient_gender,
                                    data.patient_birth_year, data.patient_birth_month, data.patient_birth_day};
     const person_fields policy = {data.policy_name,       data.policy_ssn,         data.policy_gender,
                                   data.policy_birth_year, data.policy_birth_month, data.policy_birth_day};
     const uint32_t marks = take_person(split, 1, patient, 0) | take_person(split, 7, policy, 8);
     if ((marks & needs_general_path) != 0) return fast_line::general_path;
-    data.flags = marks;
     // A record with an SSN that fits no mode is refused with a message.
-    const bool patient_key = (data.flags & PATIENT_FIELDS) == PATIENT_FIELDS;
-    if (!patient_key && data.flags != POLICY_KEY_FLAGS && (data.flags & ANY_SSN) != 0) {
+    const bool patient_key = (marks & PATIENT_FIELDS) == PATIENT_FIELDS;
+    if (!patient_key && marks != POLICY_KEY_FLAGS && (marks & ANY_SSN) != 0) return fast_line::general_path;
+    data.flags = marks;
+    return fast_line::derived;
+}
+
+fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]) {
+    uuid_hash_data record;
+    if (read_csv_line_fast(line, length, &record) != fast_line::derived || !uuid_create(&record)) {
         return fast_line::general_path;
     }
-    if (!uuid_create(&data)) return fast_line::general_path;
-    std::memcpy(uuid, data.uuid, sizeof uuid);
+    std::memcpy(uuid, record.uuid, sizeof uuid);
     return fast_line::derived;
 }

@@ -15,6 +15,8 @@
 
 #include <cstddef>
 
+#include "mintcore.h"
+
 constexpr size_t csv_line_slack = 128;
 
 enum class fast_line { derived, general_path };
@@ -23,6 +25,11 @@ enum class fast_line { derived, general_path };
 // fast_line::derived, `uuid` holds the line's 12 identifier characters (the
 // zero identifier included).
 fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]);
+
+// The same in two steps, so that a caller can derive several records at
+// once: for fast_line::derived, every field of `record` is filled and
+// uuid_create gives the line's identifier from it, silently.
+fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* record);
 
 // The first `stop` or zero byte at or after `text`, which is followed, within
 // csv_line_slack bytes of its first zero byte, by readable memory. The vector

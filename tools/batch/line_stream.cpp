@@ -177,3 +177,11 @@ bool write_output(output_writer* writer, const char* bytes, size_t length) {
     writer->used += length;
     return true;
 }
+
+char* reserve_output(output_writer* writer, size_t length) {
+    if (writer->failed || length > output_buffer_size) return nullptr;
+    if (length > output_buffer_size - writer->used && !flush_output(writer)) return nullptr;
+    char* room = writer->data + writer->used;
+    writer->used += length;
+    return room;
+}

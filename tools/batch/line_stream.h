@@ -71,6 +71,12 @@ void open_output_writer(output_writer* writer, int fd);
 // any write has failed.
 bool write_output(output_writer* writer, const char* bytes, size_t length);
 
+// Room for `length` bytes (at most output_buffer_size) at the end of the
+// buffered output, for the caller to fill before the next write or flush:
+// what is buffered before it is written out first if there is too little
+// room. Null once any write has failed.
+char* reserve_output(output_writer* writer, size_t length);
+
 // Writes out everything buffered. Returns false once any write has failed.
 bool flush_output(output_writer* writer);
 
