@@ -53,6 +53,7 @@ unsigned digest_byte(const uint32_t (&hash)[8], int i) {
 // '0'..'f' a policy key.
 void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) {
     uuid[0] = static_cast<char>(uuid_digit(static_cast<int>((digest_byte(hash, 0) & 0x0F) | first_high_bit)));
+#pragma GCC unroll 11
     for (int i = 1; i < 12; ++i) {
         uuid[i] = static_cast<char>(uuid_digit(static_cast<int>(digest_byte(hash, i) & 0x1F)));
     }

@@ -31,9 +31,10 @@ struct batch_run {
     int64_t discarded;
     // A quick-route line whose output is buffered but whose identifier is
     // not derived yet: it waits for a second one, so that both are derived
-    // at once. `pending_uuid` is its place in the output buffer.
+    // at once. Its record is quick_records[0]; `pending_uuid` is its place in
+    // the output buffer. The quick route reads straight into these slots.
     bool pending;
-    uuid_hash_data pending_record;
+    uuid_hash_data quick_records[2];
     char* pending_uuid;
 };
 
@@ -41,16 +42,28 @@ struct batch_run {
 // other output, which could write out the buffer with the place unfilled.
 void settle_pending(batch_run* run) {
     if (!run->pending) return;
-    uuid_create(&run->pending_record);
-    std::memcpy(run->pending_uuid, run->pending_record.uuid, 12);
+    uuid_create(&run->quick_records[0]);
+    std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
     run->pending = false;
 }
 
-// A line the quick route has read into `record`: its output goes into the
-// buffer at once with a place for the identifier, which is derived together
-// with the next such line's.
-bool take_quick_line(batch_run* run, const char* line, size_t length, const uuid_hash_data& record) {
-    if (length + 14 > output_buffer_size - run->output->used) settle_pending(run);
+// The slot the quick route reads the next line into.
+uuid_hash_data* quick_slot(batch_run* run) {
+    return &run->quick_records[run->pending ? 1 : 0];
+}
+
+// A line the quick route has read into quick_slot(run): its output goes into
+// the buffer at once with a place for the identifier, which is derived
+// together with the next such line's.
+bool take_quick_line(batch_run* run, const char* line, size_t length) {
+    if (length + 14 > output_buffer_size - run->output->used) {
+        // The buffer is written out below: the waiting line goes first, and
+        // this one takes its slot.
+        if (run->pending) {
+            settle_pending(run);
+            run->quick_records[0] = run->quick_records[1];
+        }
+    }
     char* room = reserve_output(run->output, length + 14);
     if (room == nullptr) return false;
     std::memcpy(room, line, length);
@@ -60,14 +73,12 @@ bool take_quick_line(batch_run* run, const char* line, size_t length, const uuid
     ++run->processed;
     if (!run->pending) {
         run->pending = true;
-        run->pending_record = record;
         run->pending_uuid = uuid;
         return true;
     }
-    uuid_hash_data current = record;
-    mint::uuid_create_pair(&run->pending_record, &current);
-    std::memcpy(run->pending_uuid, run->pending_record.uuid, 12);
-    std::memcpy(uuid, current.uuid, 12);
+    mint::uuid_create_pair(&run->quick_records[0], &run->quick_records[1]);
+    std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
+    std::memcpy(uuid, run->quick_records[1].uuid, 12);
     run->pending = false;
     return true;
 }
@@ -93,9 +104,8 @@ static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at 
 bool convert_line(batch_run* run, char* line, size_t length) {
     if (run->verbosity == 0) {
         // Silent runs take the quick route for the lines it can answer.
-        uuid_hash_data quick;
-        if (read_csv_line_fast(line, length, &quick) == fast_line::derived) {
-            return take_quick_line(run, line, length, quick);
+        if (read_csv_line_fast(line, length, quick_slot(run)) == fast_line::derived) {
+            return take_quick_line(run, line, length);
         }
     }
     settle_pending(run);
