@@ -71,6 +71,13 @@ bool take_quick_line(batch_run* run, const char* line, size_t length) {
     room[length + 13] = '\n';
     char* uuid = room + length + 1;
     ++run->processed;
+    uuid_hash_data* record = quick_slot(run);
+    if ((record->flags & ANY_SSN) == 0) {
+        // The zero identifier: nothing to hash, so nothing to pair.
+        uuid_create(record);
+        std::memcpy(uuid, record->uuid, 12);
+        return true;
+    }
     if (!run->pending) {
         run->pending = true;
         run->pending_uuid = uuid;

@@ -61,18 +61,27 @@ struct text_field {
 // The key, the patient's six fields and the policy holder's six.
 constexpr size_t line_field_count = 13;
 
-// A line cut into its fields: texts without their enclosing quotes. A field
-// that the general path reads as a number and that starts with a quote is
-// marked, since no number can come from it.
+// A line cut into its fields: texts without their enclosing quotes.
 struct line_fields {
     text_field fields[line_field_count];
-    bool quoted[line_field_count];
+    // A field that the general path reads as a number was in quotes: no
+    // number comes from it there.
+    bool quoted_number;
+    // The policy holder's six fields are all empty (and not cut out).
+    bool policy_absent;
 };
 
 constexpr bool is_number_column(size_t i) {
     // Per person: name, SSN, then the four numbers.
     return i != 0 && (i - 1) % 6 >= 2;
 }
+
+constexpr uint32_t number_columns = [] {
+    uint32_t columns = 0;
+    for (size_t i = 0; i < line_field_count; ++i) columns |= is_number_column(i) ? uint32_t{1} << i : 0;
+    return columns;
+}();
+static_assert(number_columns == 0x1E78);
 
 enum class split_result { split, short_line, other_route };
 
@@ -93,10 +102,11 @@ const char* next_text_field(const char* position, text_field* field) {
 // Field by field, each found by a scan from the end of the one before: any
 // line, of any length.
 split_result split_by_scanning(const char* line, line_fields* split) {
+    split->quoted_number = false;
+    split->policy_absent = false;
     const char* p = line;
     for (size_t i = 0; i < line_field_count; ++i) {
         const bool last = i + 1 == line_field_count;
-        split->quoted[i] = false;
         if (*p == '\0') {
             // Only the last field may be missing altogether.
             if (!last) return split_result::short_line;
@@ -203,10 +213,16 @@ void masks_of_half(const char* bytes, uint64_t* commas, uint64_t* quotes, uint64
     *zeros = z;
 }
 
-line_masks masks_of(const char* line) {
+// A line of `length` bytes: its terminator is in the first half when the
+// line is shorter than 64 bytes, and the second half is then not looked at.
+line_masks masks_of(const char* line, size_t length) {
     line_masks masks;
     masks_of_half(line, &masks.commas.low, &masks.quotes.low, &masks.zeros.low);
-    masks_of_half(line + 64, &masks.commas.high, &masks.quotes.high, &masks.zeros.high);
+    if (length < 64) {
+        masks.commas.high = masks.quotes.high = masks.zeros.high = 0;
+    } else {
+        masks_of_half(line + 64, &masks.commas.high, &masks.quotes.high, &masks.zeros.high);
+    }
     return masks;
 }
 
@@ -235,25 +251,40 @@ bool has_bit(line_mask mask, unsigned bit) {
     return bit < 64 ? has_bit(mask.low, bit) : has_bit(mask.high, bit - 64);
 }
 
+// Whether the six bits below `end` (at least 6) are all set.
+bool six_set_below(uint64_t mask, unsigned end) {
+    return ((mask >> (end - 6)) & 0x3F) == 0x3F;
+}
+bool six_set_below(line_mask mask, unsigned end) {
+    const line_mask six = below(end) & ~below(end - 6);
+    return any(six) && !any(six & ~mask);
+}
+
 // Cuts the fields at the separators (commas outside quotes, before `end`).
 // Every field but the last ends at a comma; the last at the next comma, if
 // any, else at the end. `quotes` holds only plain enclosing quotes.
 template <bool WithQuotes, typename Mask>
 split_result cut_fields(const char* line, Mask separators, Mask quotes, unsigned end, line_fields* split) {
-    if (bit_count(separators) < line_field_count - 1) return split_result::short_line;
+    const unsigned count = bit_count(separators);
+    if (count < line_field_count - 1) return split_result::short_line;
+    // Twelve commas, the last six closing up to the end: the policy holder's
+    // fields are all empty, as on most lines, and need not be cut out.
+    const bool policy_absent = count == line_field_count - 1 && six_set_below(separators, end);
+    const size_t cut = policy_absent ? 7 : line_field_count;
+    uint32_t quoted = 0;
     unsigned start = 0;
-    for (size_t i = 0; i + 1 < line_field_count; ++i) {
-        const unsigned comma = lowest_bit(separators);
+    for (size_t i = 0; i < cut; ++i) {
+        // Every field but the last ends at a comma; the last at the next
+        // comma, if any, else at the end.
+        const unsigned stop = std::min(lowest_bit(separators), end);
         separators = without_lowest(separators);
         const unsigned skip = WithQuotes && has_bit(quotes, start) ? 1 : 0;
-        split->fields[i] = {line + start + skip, comma - start - 2 * skip};
-        split->quoted[i] = skip != 0;
-        start = comma + 1;
+        split->fields[i] = {line + start + skip, stop - start - 2 * skip};
+        quoted |= skip << i;
+        start = stop + 1;
     }
-    const unsigned stop = std::min(lowest_bit(separators), end);
-    const unsigned skip = WithQuotes && has_bit(quotes, start) ? 1 : 0;
-    split->fields[line_field_count - 1] = {line + start + skip, stop - start - 2 * skip};
-    split->quoted[line_field_count - 1] = skip != 0;
+    split->quoted_number = (quoted & number_columns) != 0;
+    split->policy_absent = policy_absent;
     return split_result::split;
 }
 
@@ -261,8 +292,8 @@ split_result cut_fields(const char* line, Mask separators, Mask quotes, unsigned
 // taken here only in their plain form: a quoted field opens at a field start
 // and closes just before a comma or the end of the line. Any other use of
 // quotes is left to split_by_scanning.
-split_result split_by_masks(const char* line, line_fields* split) {
-    const line_masks masks = masks_of(line);
+split_result split_by_masks(const char* line, size_t length, line_fields* split) {
+    const line_masks masks = masks_of(line, length);
     // Parsing stops at the first zero byte, the terminator or one before it.
     const unsigned end = lowest_bit(masks.zeros);
     const line_mask before_end = below(end);
@@ -292,7 +323,7 @@ split_result split_by_masks(const char* line, line_fields* split) {
 
 split_result split_line(const char* line, size_t length, line_fields* split) {
     if (length < mask_split_limit) {
-        const split_result result = split_by_masks(line, split);
+        const split_result result = split_by_masks(line, length, split);
         if (result != split_result::other_route) return result;
     }
     return split_by_scanning(line, split);
@@ -489,10 +520,10 @@ MINT_INLINE int small_number(const char* digits, size_t count) {
 }
 
 // A number field, taken when it is empty (unset) or 1 to 4 digits in `range`.
-MINT_INLINE uint32_t take_number(text_field text, bool quoted, int32_t& value, uint32_t mark, value_range range) {
+MINT_INLINE uint32_t take_number(text_field text, int32_t& value, uint32_t mark, value_range range) {
     value = 0;
-    if (text.length == 0 && !quoted) return 0;
-    if (quoted || text.length > 4) return needs_general_path;
+    if (text.length == 0) return 0;
+    if (text.length > 4) return needs_general_path;
     const int number = small_number(text.start, text.length);
     if (number < 0 || !range.holds(number)) return needs_general_path;
     value = number;
@@ -508,15 +539,15 @@ struct person_fields {
     int32_t& birth_day;
 };
 
-// The six fields of one person, from split fields `first` on. Every field is
-// converted, whatever the others give, so that the record is whole.
-MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, const person_fields& person,
+// The six fields of one person, from split fields `first` on (or none, when
+// `absent`). Every field is converted, whatever the others give, so that the
+// record is whole.
+MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, bool absent, const person_fields& person,
                                  unsigned flag_shift) {
     const text_field* field = split.fields + first;
-    const bool* quoted = split.quoted + first;
     // Most lines leave one person out altogether: six fields in five bytes
     // are six empty ones between five commas, none of them quoted.
-    if (field[5].start + field[5].length - field[0].start == 5) {
+    if (absent || field[5].start + field[5].length - field[0].start == 5) {
         clear_codes(person.name);
         clear_codes(person.ssn);
         person.gender = person.birth_year = person.birth_month = person.birth_day = 0;
@@ -524,10 +555,10 @@ MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, const p
     }
     uint32_t marks = take_name(field[0], person.name, PATIENT_NAME_SET);
     marks |= take_ssn(field[1], person.ssn, PATIENT_SSN_SET);
-    marks |= take_number(field[2], quoted[2], person.gender, PATIENT_GENDER_SET, gender_range);
-    marks |= take_number(field[3], quoted[3], person.birth_year, PATIENT_BIRTH_YEAR_SET, birth_year_range);
-    marks |= take_number(field[4], quoted[4], person.birth_month, PATIENT_BIRTH_MONTH_SET, birth_month_range);
-    marks |= take_number(field[5], quoted[5], person.birth_day, PATIENT_BIRTH_DAY_SET, birth_day_range);
+    marks |= take_number(field[2], person.gender, PATIENT_GENDER_SET, gender_range);
+    marks |= take_number(field[3], person.birth_year, PATIENT_BIRTH_YEAR_SET, birth_year_range);
+    marks |= take_number(field[4], person.birth_month, PATIENT_BIRTH_MONTH_SET, birth_month_range);
+    marks |= take_number(field[5], person.birth_day, PATIENT_BIRTH_DAY_SET, birth_day_range);
     // The policy holder's marks are the patient's shifted.
     return (marks & ~needs_general_path) << flag_shift | (marks & needs_general_path);
 }
@@ -536,7 +567,8 @@ MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, const p
 
 fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* record) {
     line_fields split;
-    if (split_line(line, length, &split) != split_result::split || split.fields[0].length == 0) {
+    if (split_line(line, length, &split) != split_result::split || split.fields[0].length == 0 ||
+        split.quoted_number) {
         return fast_line::general_path;
     }
     uuid_hash_data& data = *record;
@@ -544,7 +576,7 @@ fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* re
                                    data.patient_birth_year, data.patient_birth_month, data.patient_birth_day};
     const person_fields policy = {data.policy_name,       data.policy_ssn,         data.policy_gender,
                                   data.policy_birth_year, data.policy_birth_month, data.policy_birth_day};
-    const uint32_t marks = take_person(split, 1, patient, 0) | take_person(split, 7, policy, 8);
+    const uint32_t marks = take_person(split, 1, false, patient, 0) | take_person(split, 7, split.policy_absent, policy, 8);
     if ((marks & needs_general_path) != 0) return fast_line::general_path;
     // A record with an SSN that fits no mode is refused with a message.
     const bool patient_key = (marks & PATIENT_FIELDS) == PATIENT_FIELDS;
