@@ -3,25 +3,29 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 void open_line_reader(line_reader* reader, int fd) {
     reader->fd = fd;
     reader->at_end = false;
     reader->start = 0;
     reader->end = 0;
-    reader->cr_scan = 0;
-    reader->lf_scan = 0;
-    // Defined values, though nothing depends on them.
-    std::memset(reader->data + input_block_size + 1, 0, line_read_slack);
+    reader->scan = 0;
+    // Scans read whole vectors, also past the data read so far; those bytes
+    // decide nothing, but they have defined values.
+    std::memset(reader->data, 0, sizeof reader->data);
 }
 
 bool fill_line_reader(line_reader* reader) {
     if (reader->start > 0) {
         const size_t kept = reader->end - reader->start;
         std::memmove(reader->data, reader->data + reader->start, kept);
-        reader->cr_scan = reader->cr_scan > reader->start ? reader->cr_scan - reader->start : 0;
-        reader->lf_scan = reader->lf_scan > reader->start ? reader->lf_scan - reader->start : 0;
+        reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
         reader->start = 0;
         reader->end = kept;
     }
@@ -41,21 +45,34 @@ bool fill_line_reader(line_reader* reader) {
 
 namespace {
 
-// Position of the first `byte` in the unread data, or reader->end.
-size_t find_unread(const line_reader* reader, size_t* scan, char byte) {
-    size_t position = *scan < reader->start ? reader->start : *scan;
-    if (position < reader->end && reader->data[position] != byte) {
-        const void* hit = std::memchr(reader->data + position, byte, reader->end - position);
-        position = hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - reader->data) : reader->end;
-    }
-    *scan = position;
-    return position;
-}
-
+// Position of the first CR or LF in the unread data, or reader->end.
 size_t find_line_end(line_reader* reader) {
-    const size_t cr = find_unread(reader, &reader->cr_scan, '\r');
-    const size_t lf = find_unread(reader, &reader->lf_scan, '\n');
-    return cr < lf ? cr : lf;
+    size_t position = reader->scan < reader->start ? reader->start : reader->scan;
+    const char* data = reader->data;
+#if defined(__SSE2__)
+    // Thirty-two bytes a step, so that most lines take one or two. A step may
+    // read up to 31 bytes beyond the data read, into the buffer's slack; a
+    // line end found there is cut back to reader->end below.
+    static_assert(line_read_slack >= 31);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const auto line_ends = [&](const char* at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf))));
+    };
+    for (; position < reader->end; position += 32) {
+        const uint32_t hits = line_ends(data + position) | (line_ends(data + position + 16) << 16);
+        if (hits != 0) {
+            position += static_cast<size_t>(__builtin_ctz(hits));
+            break;
+        }
+    }
+#else
+    while (position < reader->end && data[position] != '\r' && data[position] != '\n') ++position;
+#endif
+    if (position > reader->end) position = reader->end;
+    reader->scan = position;
+    return position;
 }
 
 // A CR as the last byte read may be the first half of a CR LF; only more

@@ -29,10 +29,9 @@ struct line_reader {
     // data[start, end) is read but not yet handed out.
     size_t start;
     size_t end;
-    // No CR (LF) lies in data[start, cr_scan) (data[start, lf_scan)): each
-    // byte is searched for a line end only once, whatever the line ends are.
-    size_t cr_scan;
-    size_t lf_scan;
+    // No CR or LF lies in data[start, scan): each byte is searched for a
+    // line end only once, however often a line waits for more input.
+    size_t scan;
     // One more for the terminator of a last line, then the read slack.
     char data[input_block_size + 1 + line_read_slack];
 };
