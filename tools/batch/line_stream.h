@@ -23,6 +23,10 @@ constexpr size_t output_buffer_size = 128 * 1024;
 // scanner can take whole vectors; their values mean nothing.
 constexpr size_t line_read_slack = 128;
 
+// Bytes after reserved output room that may be written (and are then
+// overwritten or never written out), so that a copy can store whole vectors.
+constexpr size_t output_write_slack = 32;
+
 struct line_reader {
     int fd;
     bool at_end;  // a read has returned end of input
@@ -61,7 +65,7 @@ struct output_writer {
     int fd;
     bool failed;  // a write has failed; nothing more is written
     size_t used;
-    char data[output_buffer_size];
+    char data[output_buffer_size + output_write_slack];
 };
 
 void open_output_writer(output_writer* writer, int fd);
@@ -71,9 +75,10 @@ void open_output_writer(output_writer* writer, int fd);
 bool write_output(output_writer* writer, const char* bytes, size_t length);
 
 // Room for `length` bytes (at most output_buffer_size) at the end of the
-// buffered output, for the caller to fill before the next write or flush:
-// what is buffered before it is written out first if there is too little
-// room. Null once any write has failed.
+// buffered output, for the caller to fill before the next write or flush,
+// followed by output_write_slack bytes it may scribble on: what is buffered
+// before it is written out first if there is too little room. Null once any
+// write has failed.
 char* reserve_output(output_writer* writer, size_t length);
 
 // Writes out everything buffered. Returns false once any write has failed.
