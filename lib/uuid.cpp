@@ -1,6 +1,6 @@
 // Derivation of the 12-character identifier from a filled identity record.
-#include <array>
 #include <cstring>
+#include <utility>
 #include <cstdio>
 
 #include "mintcore.h"
@@ -83,42 +83,44 @@ struct derivation {
     uint32_t block[16];
 };
 
-// The constant words of a block, its bit length last: a block starts as a
-// copy of one and gets its data words written over it. (Copied rather than
-// cleared: compilers clear small buffers with string instructions whose
-// start-up costs more than the whole copy.)
-constexpr std::array<uint32_t, 16> block_with_length(uint32_t bytes) {
-    std::array<uint32_t, 16> block{};
+// Words `From` to 15 of a block: zeros, then the message's bit length.
+// Written as single stores on purpose: as a loop or a copy of a constant
+// block, compilers turn them into string instructions whose start-up costs
+// more than the stores.
+template <size_t From, size_t... Zero>
+void finish_block(uint32_t* block, uint32_t bytes, std::index_sequence<Zero...>) {
+    ((block[From + Zero] = 0), ...);
     block[15] = bytes * 8;
-    return block;
 }
-constexpr auto patient_stage1_tail = block_with_length(30);
-constexpr auto patient_stage2_tail = block_with_length(13);
-constexpr auto policy_second_block = block_with_length(59);
+
+template <size_t From>
+void finish_block(uint32_t* block, uint32_t bytes) {
+    finish_block<From>(block, bytes, std::make_index_sequence<15 - From>{});
+}
 
 void start_patient_key(const uuid_hash_data* data, derivation* d) {
     const unsigned char* name = data->patient_name;
     const unsigned char* ssn = data->patient_ssn;
     std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
     uint32_t* block = d->block;
-    std::memcpy(block, patient_stage1_tail.data(), sizeof d->block);
     for (int i = 0; i < 5; ++i) {
         block[i] = word_at(name + 4 * i);
     }
     block[5] = word_at(ssn);
     block[6] = word_at(ssn + 4);
     block[7] = word_of(ssn[8], low_byte(data->patient_birth_day), end_marker, 0);
+    finish_block<8>(block, 30);
 }
 
 void continue_patient_key(const uuid_hash_data* data, derivation* d) {
     const uint32_t (&stage1)[8] = d->hash;
     uint32_t* block = d->block;
-    std::memcpy(block, patient_stage2_tail.data(), sizeof d->block);
     block[0] = stage1[0] & 0x0F0F0F0F;
     block[1] = stage1[1] & 0x0F0F0F0F;
     block[2] = word_of(digest_byte(stage1, 8) & 0x0F, low_byte(data->patient_gender),
                        low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year));
     block[3] = word_of(year_quotient(data->patient_birth_year), end_marker, 0, 0);
+    finish_block<4>(block, 13);
     std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
 }
 
@@ -148,7 +150,7 @@ void start_policy_key(const uuid_hash_data* data, derivation* d) {
 
 // The second block holds only the length; the chaining value runs on.
 void continue_policy_key(derivation* d) {
-    std::memcpy(d->block, policy_second_block.data(), sizeof d->block);
+    finish_block<0>(d->block, 59);
 }
 
 void start(const uuid_hash_data* data, uuid_mode mode, derivation* d) {
