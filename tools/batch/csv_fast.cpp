@@ -202,6 +202,7 @@ void masks_of_half(const char* bytes, uint64_t* commas, uint64_t* quotes, uint64
         return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))};
     };
     uint64_t c = 0, q = 0, z = 0;
+#pragma GCC unroll 4
     for (unsigned i = 0; i < 4; ++i) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
         c |= mask_of(_mm_cmpeq_epi8(chunk, comma)) << (16 * i);
