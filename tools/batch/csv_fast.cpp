@@ -494,7 +494,43 @@ MINT_INLINE uint32_t take_name(text_field text, unsigned char (&codes)[name_leng
 }
 
 // The programs take an SSN of exactly nine digits, wherever they stand.
+// Whether all eight bytes of `word` are decimal digits.
+constexpr bool all_digit_bytes(uint64_t word) {
+    constexpr uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0u;
+    constexpr uint64_t zeros = 0x3030303030303030u;
+    return (word & high_nibbles) == zeros && ((word + 0x0606060606060606u) & high_nibbles) == zeros;
+}
+static_assert(all_digit_bytes(0x3930313233343536u) && !all_digit_bytes(0x3A30313233343536u) &&
+              !all_digit_bytes(0x2F30313233343536u));
+
+// The two ways nearly every SSN is written, nine digits or ddd-dd-dddd, read
+// without the general conversion: false (and `digits` untouched) otherwise.
+MINT_INLINE bool take_plain_ssn(text_field text, unsigned char (&digits)[ssn_length]) {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    uint64_t first_eight;  // the first digit in the lowest byte
+    char last;
+    if (text.length == 9) {
+        std::memcpy(&first_eight, text.start, 8);
+        last = text.start[8];
+    } else if (text.length == 11 && text.start[3] == '-' && text.start[6] == '-') {
+        uint64_t head;  // ddd-dd-d
+        uint32_t tail;  // dddd
+        std::memcpy(&head, text.start, 8);
+        std::memcpy(&tail, text.start + 7, 4);
+        first_eight = (head & 0xFFFFFFu) | ((head >> 8) & 0xFFFF000000u) | (uint64_t{tail} << 40);
+        last = text.start[10];
+    } else {
+        return false;
+    }
+    if (!all_digit_bytes(first_eight) || last < '0' || last > '9') return false;
+    first_eight -= 0x3030303030303030u;
+    std::memcpy(digits, &first_eight, 8);
+    digits[8] = static_cast<unsigned char>(last - '0');
+    return true;
+}
+
 MINT_INLINE uint32_t take_ssn(text_field text, unsigned char (&digits)[ssn_length], uint32_t mark) {
+    if (take_plain_ssn(text, digits)) return mark;
     if (text.length > kept_ssn_characters) return needs_general_path;
     const size_t count = convert_field(digit_rule, digit_values, text, digits);
     if (text.length == 0) return 0;
