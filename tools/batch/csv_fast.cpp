@@ -507,24 +507,22 @@ static_assert(all_digit_bytes(0x3930313233343536u) && !all_digit_bytes(0x3A30313
 // without the general conversion: false (and `digits` untouched) otherwise.
 MINT_INLINE bool take_plain_ssn(text_field text, unsigned char (&digits)[ssn_length]) {
     if constexpr (std::endian::native != std::endian::little) return false;
-    uint64_t first_eight;  // the first digit in the lowest byte
-    char last;
-    if (text.length == 9) {
-        std::memcpy(&first_eight, text.start, 8);
-        last = text.start[8];
-    } else if (text.length == 11 && text.start[3] == '-' && text.start[6] == '-') {
-        uint64_t head;  // ddd-dd-d
-        uint32_t tail;  // dddd
-        std::memcpy(&head, text.start, 8);
-        std::memcpy(&tail, text.start + 7, 4);
-        first_eight = (head & 0xFFFFFFu) | ((head >> 8) & 0xFFFF000000u) | (uint64_t{tail} << 40);
-        last = text.start[10];
-    } else {
-        return false;
-    }
+    // Both forms are read and one is chosen without a branch: files mix them
+    // line by line. The reads stay within the line and its slack.
+    const char* p = text.start;
+    const bool nine = text.length == 9;
+    const bool dashed = (text.length == 11) & (p[3] == '-') & (p[6] == '-');
+    if (!(nine | dashed)) return false;
+    uint64_t head;  // nine digits: the first eight; dashed: ddd-dd-d
+    uint32_t tail;  // dashed: the last four digits
+    std::memcpy(&head, p, 8);
+    std::memcpy(&tail, p + 7, 4);
+    const uint64_t squeezed = (head & 0xFFFFFFu) | ((head >> 8) & 0xFFFF000000u) | (uint64_t{tail} << 40);
+    const uint64_t first_eight = nine ? head : squeezed;  // the first digit in the lowest byte
+    const char last = p[nine ? 8 : 10];
     if (!all_digit_bytes(first_eight) || last < '0' || last > '9') return false;
-    first_eight -= 0x3030303030303030u;
-    std::memcpy(digits, &first_eight, 8);
+    const uint64_t values = first_eight - 0x3030303030303030u;
+    std::memcpy(digits, &values, 8);
     digits[8] = static_cast<unsigned char>(last - '0');
     return true;
 }
