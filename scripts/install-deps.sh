@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mint needs on a Debian machine, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
+# llvm: llvm-nm reads the Clang build's link-time-optimised objects for a symbol check.
+packages=(cmake ninja-build g++ clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
   pkgconf dpkg-dev groff-base man-db)  # the last four: install, package and man page tests
 missing=()
 for p in "${packages[@]}"; do

@@ -620,3 +620,71 @@ TEST(FindCsvStop, VectorScanAgreesWithTheByteLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fields read_line fills (the record's padding bytes are not its own).
+std::string record_fields(const uuid_hash_data& r) {
+    std::string text(reinterpret_cast<const char*>(&r.flags), sizeof r.flags);
+    const auto add = [&](const void* field, size_t size) { text.append(static_cast<const char*>(field), size); };
+    add(r.policy_name, sizeof r.policy_name);
+    add(r.policy_ssn, sizeof r.policy_ssn);
+    for (const int32_t* value : {&r.policy_birth_day, &r.policy_gender, &r.policy_birth_year, &r.policy_birth_month,
+                                 &r.patient_birth_day, &r.patient_gender, &r.patient_birth_year,
+                                 &r.patient_birth_month}) {
+        add(value, sizeof *value);
+    }
+    add(r.patient_name, sizeof r.patient_name);
+    add(r.patient_ssn, sizeof r.patient_ssn);
+    return text;
+}
+
+}  // namespace
+
+// Every compilation of the quick route this CPU can run (SSE2, AVX2) must
+// give the baseline's answer and fill the record byte for byte alike, on the
+// same generated lines as above.
+TEST(QuickRoutes, EveryCompilationReadsLikeTheBaseline) {
+    const auto routes = quick_routes();
+    ASSERT_FALSE(routes.empty());
+    const quick_route& baseline = routes[0];
+    ASSERT_TRUE(baseline.supported());
+    line_maker maker(0x726f75746573);
+    size_t compared = 0;
+    for (size_t i = 0; i < generated_line_count; ++i) {
+        const std::string line = maker.next().line;
+        const auto buffer = line_in_buffer(line, record_tail_slack);
+        uuid_hash_data expected;
+        std::memset(&expected, 0xA5, sizeof expected);
+        const fast_line expected_answer = baseline.read(buffer.get(), line.size(), &expected);
+        for (const quick_route& route : routes.subspan(1)) {
+            if (!route.supported()) continue;
+            uuid_hash_data got;
+            std::memset(&got, 0x5A, sizeof got);
+            ASSERT_EQ(route.read(buffer.get(), line.size(), &got), expected_answer)
+                << route.name << ", line " << hex_of(line);
+            if (expected_answer == fast_line::derived) {
+                ASSERT_EQ(record_fields(got), record_fields(expected)) << route.name << ", line " << hex_of(line);
+                ++compared;
+            }
+        }
+    }
+    if (routes.size() > 1 && routes[1].supported()) {
+        EXPECT_GT(compared, generated_line_count / 3);
+    }
+}
+
+TEST(QuickRoutes, PicksASupportedCompilationAndKeepsIt) {
+    const quick_route& selected = selected_quick_route();
+    EXPECT_TRUE(selected.supported()) << selected.name;
+    bool listed = false;
+    for (const quick_route& route : quick_routes()) listed = listed || &route == &selected;
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(&selected_quick_route(), &selected);
+    // The fastest supported compilation is the last one that is supported.
+    const quick_route* best = nullptr;
+    for (const quick_route& route : quick_routes()) {
+        if (route.supported()) best = &route;
+    }
+    EXPECT_EQ(best, &selected);
+}

@@ -1,623 +1,87 @@
+// Picks the quick route's compilation for this CPU, once, on first use.
 #include "csv_fast.h"
 
-#include <algorithm>
-#include <bit>
-#include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if MINT_QUICK_ROUTE_AVX2
+#include <cpuid.h>
 #endif
 
-#include "identity_rules.h"
-#include "mintcore.h"
+namespace quick_route_baseline {
+fast_line read_line(const char* line, size_t length, uuid_hash_data* record);
+const char* find_stop(const char* text, char stop);
+}  // namespace quick_route_baseline
 
-using namespace mint::identity_rules;
-
-// For the small steps of a line, so that their constants are set up once a
-// line rather than once a call.
-#if defined(__GNUC__)
-#define MINT_INLINE [[gnu::always_inline]] inline
-#else
-#define MINT_INLINE inline
+#if MINT_QUICK_ROUTE_AVX2
+namespace quick_route_avx2 {
+fast_line read_line(const char* line, size_t length, uuid_hash_data* record);
+}  // namespace quick_route_avx2
 #endif
 
+namespace {
+
+bool always_supported() {
+    return true;
+}
+
+#if MINT_QUICK_ROUTE_AVX2
+// AVX2 with the operating system saving its registers, BMI1, BMI2, POPCNT
+// and LZCNT, as the AVX2 compilation is built for.
+bool avx2_supported() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    constexpr unsigned popcnt_bit = 1u << 23, osxsave_bit = 1u << 27;
+    if ((ecx & popcnt_bit) == 0 || (ecx & osxsave_bit) == 0) return false;
+    unsigned xcr0_low = 0, xcr0_high = 0;
+    __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+    constexpr unsigned sse_and_avx_state = 0x6;
+    if ((xcr0_low & sse_and_avx_state) != sse_and_avx_state) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    constexpr unsigned bmi1_bit = 1u << 3, avx2_bit = 1u << 5, bmi2_bit = 1u << 8;
+    if ((ebx & bmi1_bit) == 0 || (ebx & avx2_bit) == 0 || (ebx & bmi2_bit) == 0) return false;
+    if (!__get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx)) return false;
+    constexpr unsigned lzcnt_bit = 1u << 5;
+    return (ecx & lzcnt_bit) != 0;
+}
+#endif
+
+constexpr quick_route all_routes[] = {
+    {"baseline", quick_route_baseline::read_line, always_supported},
+#if MINT_QUICK_ROUTE_AVX2
+    {"avx2", quick_route_avx2::read_line, avx2_supported},
+#endif
+};
+
+const quick_route* detect() {
+    const quick_route* best = &all_routes[0];
+    for (const quick_route& route : all_routes) {
+        if (route.supported()) best = &route;
+    }
+    return best;
+}
+
+}  // namespace
+
+std::span<const quick_route> quick_routes() {
+    return all_routes;
+}
+
+const quick_route& selected_quick_route() {
+    static const quick_route* const selected = detect();
+    return *selected;
+}
 
 const char* find_csv_stop_portable(const char* text, char stop) {
     while (*text != stop && *text != '\0') ++text;
     return text;
 }
 
-#if defined(__SSE2__)
-// Thirty-two bytes a step: one step covers nearly every field, so how long a
-// field is decides no branch.
 const char* find_csv_stop(const char* text, char stop) {
-    const __m128i stops = _mm_set1_epi8(stop);
-    const __m128i zeros = _mm_setzero_si128();
-    for (;; text += 32) {
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16));
-        const auto low_hits = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(low, stops), _mm_cmpeq_epi8(low, zeros))));
-        const auto high_hits = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(high, stops), _mm_cmpeq_epi8(high, zeros))));
-        const uint32_t hits = low_hits | (high_hits << 16);
-        if (hits != 0) return text + __builtin_ctz(hits);
-    }
+    return quick_route_baseline::find_stop(text, stop);
 }
-#else
-const char* find_csv_stop(const char* text, char stop) {
-    return find_csv_stop_portable(text, stop);
-}
-#endif
-
-namespace {
-
-struct text_field {
-    const char* start;
-    size_t length;
-};
-
-// The key, the patient's six fields and the policy holder's six.
-constexpr size_t line_field_count = 13;
-
-// A line cut into its fields: texts without their enclosing quotes.
-struct line_fields {
-    text_field fields[line_field_count];
-    // A field that the general path reads as a number was in quotes: no
-    // number comes from it there.
-    bool quoted_number;
-    // The policy holder's six fields are all empty (and not cut out).
-    bool policy_absent;
-};
-
-constexpr bool is_number_column(size_t i) {
-    // Per person: name, SSN, then the four numbers.
-    return i != 0 && (i - 1) % 6 >= 2;
-}
-
-constexpr uint32_t number_columns = [] {
-    uint32_t columns = 0;
-    for (size_t i = 0; i < line_field_count; ++i) columns |= is_number_column(i) ? uint32_t{1} << i : 0;
-    return columns;
-}();
-static_assert(number_columns == 0x1E78);
-
-enum class split_result { split, short_line, other_route };
-
-// One text field at `position` (not at the end of the line), by the rule of
-// read_csv_text_field: the position of the next field, or null when this one
-// runs to the end of the line.
-const char* next_text_field(const char* position, text_field* field) {
-    const bool quoted = *position == '"';
-    const char* start = position + (quoted ? 1 : 0);
-    const char* end = find_csv_stop(start, quoted ? '"' : ',');
-    field->start = start;
-    field->length = static_cast<size_t>(end - start);
-    const char* after = end + (quoted && *end == '"' ? 1 : 0);
-    if (*after == '\0') return nullptr;
-    return *after == ',' ? after + 1 : after;
-}
-
-// Field by field, each found by a scan from the end of the one before: any
-// line, of any length.
-split_result split_by_scanning(const char* line, line_fields* split) {
-    split->quoted_number = false;
-    split->policy_absent = false;
-    const char* p = line;
-    for (size_t i = 0; i < line_field_count; ++i) {
-        const bool last = i + 1 == line_field_count;
-        if (*p == '\0') {
-            // Only the last field may be missing altogether.
-            if (!last) return split_result::short_line;
-            split->fields[i] = {p, 0};
-            break;
-        }
-        if (is_number_column(i)) {
-            // Numbers know no quotes: digits up to the comma.
-            const char* end = find_csv_stop(p, ',');
-            split->fields[i] = {p, static_cast<size_t>(end - p)};
-            if (*end == '\0' && !last) return split_result::short_line;
-            p = end + 1;
-        } else {
-            p = next_text_field(p, &split->fields[i]);
-            if (p == nullptr) return split_result::short_line;
-        }
-    }
-    return split_result::split;
-}
-
-#if defined(__SSE2__)
-
-// Lines shorter than this are split from bit masks of their commas and
-// quotes, found a vector at a time; the caller's slack covers the reads.
-constexpr size_t mask_split_limit = 128;
-static_assert(csv_line_slack >= mask_split_limit, "a short line is read as a whole 128 bytes");
-
-// Bit i of a mask stands for byte i of the line.
-struct line_mask {
-    uint64_t low;
-    uint64_t high;
-};
-
-constexpr line_mask operator&(line_mask a, line_mask b) {
-    return {a.low & b.low, a.high & b.high};
-}
-constexpr line_mask operator|(line_mask a, line_mask b) {
-    return {a.low | b.low, a.high | b.high};
-}
-constexpr line_mask operator~(line_mask a) {
-    return {~a.low, ~a.high};
-}
-constexpr bool any(line_mask a) {
-    return (a.low | a.high) != 0;
-}
-constexpr line_mask shifted_up(line_mask a) {
-    return {a.low << 1, (a.high << 1) | (a.low >> 63)};
-}
-constexpr line_mask below(unsigned bit) {
-    if (bit >= 64) return {~uint64_t{0}, (uint64_t{1} << (bit - 64)) - 1};
-    return {(uint64_t{1} << bit) - 1, 0};
-}
-constexpr line_mask only(unsigned bit) {
-    return bit >= 64 ? line_mask{0, uint64_t{1} << (bit - 64)} : line_mask{uint64_t{1} << bit, 0};
-}
-
-// The lowest set bit, or 128 for none.
-unsigned lowest_bit(line_mask mask) {
-    const auto in_low = static_cast<unsigned>(std::countr_zero(mask.low));
-    return in_low < 64 ? in_low : 64 + static_cast<unsigned>(std::countr_zero(mask.high));
-}
-
-// The mask less its lowest set bit.
-line_mask without_lowest(line_mask mask) {
-    if (mask.low != 0) return {mask.low & (mask.low - 1), mask.high};
-    return {0, mask.high & (mask.high - 1)};
-}
-
-// Bit i is set when an odd number of bits at or below i are.
-line_mask prefix_parity(line_mask mask) {
-    uint64_t low = mask.low;
-    uint64_t high = mask.high;
-    for (unsigned shift = 1; shift < 64; shift *= 2) {
-        low ^= low << shift;
-        high ^= high << shift;
-    }
-    // The low half's total parity carries into the high half.
-    return {low, high ^ (0 - (low >> 63))};
-}
-
-struct line_masks {
-    line_mask commas;
-    line_mask quotes;
-    line_mask zeros;
-};
-
-// Commas, quotes and zeros among 64 bytes.
-void masks_of_half(const char* bytes, uint64_t* commas, uint64_t* quotes, uint64_t* zeros) {
-    const __m128i comma = _mm_set1_epi8(',');
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i zero = _mm_setzero_si128();
-    const auto mask_of = [](__m128i matches) {
-        return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))};
-    };
-    uint64_t c = 0, q = 0, z = 0;
-#pragma GCC unroll 4
-    for (unsigned i = 0; i < 4; ++i) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
-        c |= mask_of(_mm_cmpeq_epi8(chunk, comma)) << (16 * i);
-        q |= mask_of(_mm_cmpeq_epi8(chunk, quote)) << (16 * i);
-        z |= mask_of(_mm_cmpeq_epi8(chunk, zero)) << (16 * i);
-    }
-    *commas = c;
-    *quotes = q;
-    *zeros = z;
-}
-
-// A line of `length` bytes: its terminator is in the first half when the
-// line is shorter than 64 bytes, and the second half is then not looked at.
-line_masks masks_of(const char* line, size_t length) {
-    line_masks masks;
-    masks_of_half(line, &masks.commas.low, &masks.quotes.low, &masks.zeros.low);
-    if (length < 64) {
-        masks.commas.high = masks.quotes.high = masks.zeros.high = 0;
-    } else {
-        masks_of_half(line + 64, &masks.commas.high, &masks.quotes.high, &masks.zeros.high);
-    }
-    return masks;
-}
-
-// One-word masks, for lines of fewer than 64 bytes.
-unsigned lowest_bit(uint64_t mask) {
-    return static_cast<unsigned>(std::countr_zero(mask));
-}
-uint64_t without_lowest(uint64_t mask) {
-    return mask & (mask - 1);
-}
-// Without relying on a population count instruction, which not every x86-64 has.
-constexpr unsigned bit_count(uint64_t mask) {
-    mask -= (mask >> 1) & 0x5555555555555555u;
-    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
-    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<unsigned>((mask * 0x0101010101010101u) >> 56);
-}
-static_assert(bit_count(0) == 0 && bit_count(0x8000000000000001u) == 2 && bit_count(~uint64_t{0}) == 64);
-unsigned bit_count(line_mask mask) {
-    return bit_count(mask.low) + bit_count(mask.high);
-}
-bool has_bit(uint64_t mask, unsigned bit) {
-    return ((mask >> bit) & 1) != 0;
-}
-bool has_bit(line_mask mask, unsigned bit) {
-    return bit < 64 ? has_bit(mask.low, bit) : has_bit(mask.high, bit - 64);
-}
-
-// Whether the six bits below `end` (at least 6) are all set.
-bool six_set_below(uint64_t mask, unsigned end) {
-    return ((mask >> (end - 6)) & 0x3F) == 0x3F;
-}
-bool six_set_below(line_mask mask, unsigned end) {
-    const line_mask six = below(end) & ~below(end - 6);
-    return any(six) && !any(six & ~mask);
-}
-
-// Cuts the fields at the separators (commas outside quotes, before `end`).
-// Every field but the last ends at a comma; the last at the next comma, if
-// any, else at the end. `quotes` holds only plain enclosing quotes.
-template <bool WithQuotes, typename Mask>
-split_result cut_fields(const char* line, Mask separators, Mask quotes, unsigned end, line_fields* split) {
-    const unsigned count = bit_count(separators);
-    if (count < line_field_count - 1) return split_result::short_line;
-    // Twelve commas, the last six closing up to the end: the policy holder's
-    // fields are all empty, as on most lines, and need not be cut out.
-    const bool policy_absent = count == line_field_count - 1 && six_set_below(separators, end);
-    const size_t cut = policy_absent ? 7 : line_field_count;
-    uint32_t quoted = 0;
-    unsigned start = 0;
-    for (size_t i = 0; i < cut; ++i) {
-        // Every field but the last ends at a comma; the last at the next
-        // comma, if any, else at the end.
-        const unsigned stop = std::min(lowest_bit(separators), end);
-        separators = without_lowest(separators);
-        const unsigned skip = WithQuotes && has_bit(quotes, start) ? 1 : 0;
-        split->fields[i] = {line + start + skip, stop - start - 2 * skip};
-        quoted |= skip << i;
-        start = stop + 1;
-    }
-    split->quoted_number = (quoted & number_columns) != 0;
-    split->policy_absent = policy_absent;
-    return split_result::split;
-}
-
-// All of a line of fewer than mask_split_limit bytes at once. Quotes are
-// taken here only in their plain form: a quoted field opens at a field start
-// and closes just before a comma or the end of the line. Any other use of
-// quotes is left to split_by_scanning.
-split_result split_by_masks(const char* line, size_t length, line_fields* split) {
-    const line_masks masks = masks_of(line, length);
-    // Parsing stops at the first zero byte, the terminator or one before it.
-    const unsigned end = lowest_bit(masks.zeros);
-    const line_mask before_end = below(end);
-    line_mask separators = masks.commas & before_end;
-    const line_mask quotes = masks.quotes & before_end;
-    if (any(quotes)) {
-        const line_mask inside = prefix_parity(quotes);  // opening quote up to its closing one
-        if (any(inside & only(end - 1))) return split_result::other_route;  // one left open
-        separators = separators & ~inside;
-        const line_mask field_starts = shifted_up(separators) | only(0);
-        const line_mask field_ends = separators | only(end);
-        const line_mask opening = quotes & inside;
-        const line_mask closing = quotes & ~inside;
-        if (any(opening & ~field_starts) || any(shifted_up(closing) & ~field_ends)) {
-            return split_result::other_route;
-        }
-    }
-    // Most lines fit in one machine word and have no quotes: the fields are
-    // then cut with the simplest bit operations.
-    if (end < 64) {
-        if (quotes.low == 0) return cut_fields<false>(line, separators.low, quotes.low, end, split);
-        return cut_fields<true>(line, separators.low, quotes.low, end, split);
-    }
-    if (!any(quotes)) return cut_fields<false>(line, separators, quotes, end, split);
-    return cut_fields<true>(line, separators, quotes, end, split);
-}
-
-split_result split_line(const char* line, size_t length, line_fields* split) {
-    if (length < mask_split_limit) {
-        const split_result result = split_by_masks(line, length, split);
-        if (result != split_result::other_route) return result;
-    }
-    return split_by_scanning(line, split);
-}
-
-#else
-
-split_result split_line(const char* line, size_t, line_fields* split) {
-    return split_by_scanning(line, split);
-}
-
-#endif
-
-// The field buffers of the general path keep this many characters.
-constexpr size_t kept_name_characters = 99;
-constexpr size_t kept_ssn_characters = 999;
-
-// The codes of a text's characters under `codes_of`, the first L of them
-// into `codes` (zero-filled); returns how many characters have a code.
-template <size_t L>
-size_t convert_text(const code_table& codes_of, text_field text, unsigned char (&codes)[L]) {
-    // One spare slot takes the writes of skipped characters, so no branch
-    // depends on whether a character is a letter or a blank.
-    unsigned char slots[L + 1] = {};
-    size_t count = 0;
-    for (size_t i = 0; i < text.length; ++i) {
-        const int code = codes_of[static_cast<unsigned char>(text.start[i])];
-        const size_t slot = code >= 0 && count < L ? count : L;
-        slots[slot] = static_cast<unsigned char>(code);
-        count += code >= 0 ? 1 : 0;
-    }
-    std::memcpy(codes, slots, L);
-    return count;
-}
-
-#if defined(__SSE2__)
-
-// Texts of up to this many characters are converted a vector at a time.
-constexpr size_t vector_text_limit = 32;
-
-// The vector form of a conversion: a byte is taken when it (with its case
-// folded, for letters) lies in [lowest, highest], and its code is the byte's
-// low bits. It must agree with the table for every byte.
-struct vector_rule {
-    bool fold_case;
-    char lowest;
-    char highest;
-    char code_bits;
-};
-
-constexpr vector_rule letter_rule = {true, 'a', 'z', 0x1F};
-constexpr vector_rule digit_rule = {false, '0', '9', 0x0F};
-
-constexpr bool agrees(const vector_rule& rule, const code_table& table) {
-    for (int byte = 0; byte < 256; ++byte) {
-        const int c = static_cast<signed char>(byte);
-        const int folded = rule.fold_case ? (c | 0x20) : c;
-        const bool taken = folded >= rule.lowest && folded <= rule.highest;
-        const int code = table[static_cast<size_t>(byte)];
-        if (taken != (code >= 0) || (taken && (byte & rule.code_bits) != code)) return false;
-    }
-    return true;
-}
-static_assert(agrees(letter_rule, letter_codes) && agrees(digit_rule, digit_values));
-
-// convert_text for a text of at most vector_text_limit characters: the codes
-// are computed in place and the skipped characters then cut out one by one,
-// the last first (names and SSNs have few).
-template <size_t L>
-MINT_INLINE size_t convert_short_text(const vector_rule& rule, text_field text, unsigned char (&codes)[L]) {
-    static_assert(L <= vector_text_limit);
-    const __m128i index_low = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i index_high = _mm_add_epi8(index_low, _mm_set1_epi8(16));
-    const __m128i length = _mm_set1_epi8(static_cast<char>(text.length));
-    const __m128i fold = _mm_set1_epi8(rule.fold_case ? 0x20 : 0);
-    const __m128i below_lowest = _mm_set1_epi8(static_cast<char>(rule.lowest - 1));
-    const __m128i above_highest = _mm_set1_epi8(static_cast<char>(rule.highest + 1));
-    const __m128i code_bits = _mm_set1_epi8(rule.code_bits);
-    const auto taken = [&](__m128i bytes, __m128i index) {
-        const __m128i folded = _mm_or_si128(bytes, fold);
-        const __m128i in_range = _mm_and_si128(_mm_cmpgt_epi8(folded, below_lowest), _mm_cmpgt_epi8(above_highest, folded));
-        return _mm_and_si128(in_range, _mm_cmpgt_epi8(length, index));
-    };
-    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.start));
-    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.start + 16));
-    const __m128i taken_low = taken(low, index_low);
-    const __m128i taken_high = taken(high, index_high);
-    low = _mm_and_si128(_mm_and_si128(low, code_bits), taken_low);
-    high = _mm_and_si128(_mm_and_si128(high, code_bits), taken_high);
-
-    const uint32_t taken_bits = static_cast<uint32_t>(_mm_movemask_epi8(taken_low)) |
-                                (static_cast<uint32_t>(_mm_movemask_epi8(taken_high)) << 16);
-    const uint32_t field_bits = text.length == 32 ? ~uint32_t{0} : (uint32_t{1} << text.length) - 1;
-    uint32_t skipped = field_bits & ~taken_bits;
-    size_t count = text.length;
-    while (skipped != 0) {
-        const int position = 31 - std::countl_zero(skipped);
-        skipped ^= uint32_t{1} << position;
-        --count;
-        // From `position` on, every byte moves down one place.
-        const __m128i at = _mm_set1_epi8(static_cast<char>(position));
-        const __m128i keep_low = _mm_cmpgt_epi8(at, index_low);
-        const __m128i keep_high = _mm_cmpgt_epi8(at, index_high);
-        const __m128i next_low = _mm_or_si128(_mm_srli_si128(low, 1), _mm_slli_si128(high, 15));
-        const __m128i next_high = _mm_srli_si128(high, 1);
-        low = _mm_or_si128(_mm_and_si128(keep_low, low), _mm_andnot_si128(keep_low, next_low));
-        high = _mm_or_si128(_mm_and_si128(keep_high, high), _mm_andnot_si128(keep_high, next_high));
-    }
-    alignas(16) unsigned char all[32];
-    _mm_store_si128(reinterpret_cast<__m128i*>(all), low);
-    _mm_store_si128(reinterpret_cast<__m128i*>(all + 16), high);
-    std::memcpy(codes, all, L);
-    return count;
-}
-
-template <size_t L>
-MINT_INLINE size_t convert_field(const vector_rule& rule, const code_table& codes_of, text_field text,
-                                 unsigned char (&codes)[L]) {
-    if (text.length <= vector_text_limit) return convert_short_text(rule, text, codes);
-    return convert_text(codes_of, text, codes);
-}
-
-#else
-
-struct vector_rule {};
-constexpr vector_rule letter_rule = {};
-constexpr vector_rule digit_rule = {};
-
-template <size_t L>
-size_t convert_field(const vector_rule&, const code_table& codes_of, text_field text, unsigned char (&codes)[L]) {
-    return convert_text(codes_of, text, codes);
-}
-
-#endif
-
-// Taking a field gives its set-mark when it is set, 0 when it stays unset,
-// or this bit (which no mark uses) when the general path must decide.
-constexpr uint32_t needs_general_path = uint32_t{1} << 31;
-static_assert(((PATIENT_FIELDS | POLICY_FIELDS) & needs_general_path) == 0);
-
-// Zeros for a field's codes, as vector stores: compilers clear small
-// buffers with string instructions whose start-up costs more than the stores.
-template <size_t L>
-MINT_INLINE void clear_codes(unsigned char (&codes)[L]) {
-    static_assert(L <= name_length);
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    if constexpr (L >= 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + L - 16), zero);
-    } else {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(codes), zero);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(codes + L - 8), zero);
-    }
-#else
-    std::memset(codes, 0, L);
-#endif
-}
-
-// An empty name stays unset; a name with no letter is refused (with a message).
-MINT_INLINE uint32_t take_name(text_field text, unsigned char (&codes)[name_length], uint32_t mark) {
-    if (text.length > kept_name_characters) return needs_general_path;
-    // An empty text converts to all zeros.
-    const size_t letters = convert_field(letter_rule, letter_codes, text, codes);
-    if (text.length == 0) return 0;
-    return letters == 0 ? needs_general_path : mark;
-}
-
-// The programs take an SSN of exactly nine digits, wherever they stand.
-// Whether all eight bytes of `word` are decimal digits.
-constexpr bool all_digit_bytes(uint64_t word) {
-    constexpr uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0u;
-    constexpr uint64_t zeros = 0x3030303030303030u;
-    return (word & high_nibbles) == zeros && ((word + 0x0606060606060606u) & high_nibbles) == zeros;
-}
-static_assert(all_digit_bytes(0x3930313233343536u) && !all_digit_bytes(0x3A30313233343536u) &&
-              !all_digit_bytes(0x2F30313233343536u));
-
-// The two ways nearly every SSN is written, nine digits or ddd-dd-dddd, read
-// without the general conversion: false (and `digits` untouched) otherwise.
-MINT_INLINE bool take_plain_ssn(text_field text, unsigned char (&digits)[ssn_length]) {
-    if constexpr (std::endian::native != std::endian::little) return false;
-    // Both forms are read and one is chosen without a branch: files mix them
-    // line by line. The reads stay within the line and its slack.
-    const char* p = text.start;
-    const bool nine = text.length == 9;
-    const bool dashed = (text.length == 11) & (p[3] == '-') & (p[6] == '-');
-    if (!(nine | dashed)) return false;
-    uint64_t head;  // nine digits: the first eight; dashed: ddd-dd-d
-    uint32_t tail;  // dashed: the last four digits
-    std::memcpy(&head, p, 8);
-    std::memcpy(&tail, p + 7, 4);
-    const uint64_t squeezed = (head & 0xFFFFFFu) | ((head >> 8) & 0xFFFF000000u) | (uint64_t{tail} << 40);
-    const uint64_t first_eight = nine ? head : squeezed;  // the first digit in the lowest byte
-    const char last = p[nine ? 8 : 10];
-    if (!all_digit_bytes(first_eight) || last < '0' || last > '9') return false;
-    const uint64_t values = first_eight - 0x3030303030303030u;
-    std::memcpy(digits, &values, 8);
-    digits[8] = static_cast<unsigned char>(last - '0');
-    return true;
-}
-
-MINT_INLINE uint32_t take_ssn(text_field text, unsigned char (&digits)[ssn_length], uint32_t mark) {
-    if (take_plain_ssn(text, digits)) return mark;
-    if (text.length > kept_ssn_characters) return needs_general_path;
-    const size_t count = convert_field(digit_rule, digit_values, text, digits);
-    if (text.length == 0) return 0;
-    return count == ssn_length ? mark : needs_general_path;
-}
-
-// The value of 1 to 4 characters that must all be decimal digits, or -1.
-// The four bytes from `digits` are read at once (the line's slack allows it).
-MINT_INLINE int small_number(const char* digits, size_t count) {
-    uint32_t word;
-    std::memcpy(&word, digits, sizeof word);
-    // The first character in the lowest byte.
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-    // Right-align the digits (first digit most significant) and fill the
-    // free leading places with '0'.
-    const unsigned shift = 8 * static_cast<unsigned>(4 - count);
-    word = (word << shift) | (0x30303030u & ~(0xFFFFFFFFu << shift));
-    const bool all_digits =
-        (word & 0xF0F0F0F0u) == 0x30303030u && ((word + 0x06060606u) & 0xF0F0F0F0u) == 0x30303030u;
-    uint32_t values = word - 0x30303030u;
-    values = (values * 10 + (values >> 8)) & 0x00FF00FFu;  // two 2-digit numbers
-    const auto number = static_cast<int>((values * 100 + (values >> 16)) & 0xFFFFu);
-    return all_digits ? number : -1;
-}
-
-// A number field, taken when it is empty (unset) or 1 to 4 digits in `range`.
-MINT_INLINE uint32_t take_number(text_field text, int32_t& value, uint32_t mark, value_range range) {
-    value = 0;
-    if (text.length == 0) return 0;
-    if (text.length > 4) return needs_general_path;
-    const int number = small_number(text.start, text.length);
-    if (number < 0 || !range.holds(number)) return needs_general_path;
-    value = number;
-    return mark;
-}
-
-struct person_fields {
-    unsigned char (&name)[name_length];
-    unsigned char (&ssn)[ssn_length];
-    int32_t& gender;
-    int32_t& birth_year;
-    int32_t& birth_month;
-    int32_t& birth_day;
-};
-
-// The six fields of one person, from split fields `first` on (or none, when
-// `absent`). Every field is converted, whatever the others give, so that the
-// record is whole.
-MINT_INLINE uint32_t take_person(const line_fields& split, size_t first, bool absent, const person_fields& person,
-                                 unsigned flag_shift) {
-    const text_field* field = split.fields + first;
-    // Most lines leave one person out altogether: six fields in five bytes
-    // are six empty ones between five commas, none of them quoted.
-    if (absent || field[5].start + field[5].length - field[0].start == 5) {
-        clear_codes(person.name);
-        clear_codes(person.ssn);
-        person.gender = person.birth_year = person.birth_month = person.birth_day = 0;
-        return 0;
-    }
-    uint32_t marks = take_name(field[0], person.name, PATIENT_NAME_SET);
-    marks |= take_ssn(field[1], person.ssn, PATIENT_SSN_SET);
-    marks |= take_number(field[2], person.gender, PATIENT_GENDER_SET, gender_range);
-    marks |= take_number(field[3], person.birth_year, PATIENT_BIRTH_YEAR_SET, birth_year_range);
-    marks |= take_number(field[4], person.birth_month, PATIENT_BIRTH_MONTH_SET, birth_month_range);
-    marks |= take_number(field[5], person.birth_day, PATIENT_BIRTH_DAY_SET, birth_day_range);
-    // The policy holder's marks are the patient's shifted.
-    return (marks & ~needs_general_path) << flag_shift | (marks & needs_general_path);
-}
-
-}  // namespace
 
 fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* record) {
-    line_fields split;
-    if (split_line(line, length, &split) != split_result::split || split.fields[0].length == 0 ||
-        split.quoted_number) {
-        return fast_line::general_path;
-    }
-    uuid_hash_data& data = *record;
-    const person_fields patient = {data.patient_name,       data.patient_ssn,         data.patient_gender,
-                                   data.patient_birth_year, data.patient_birth_month, data.patient_birth_day};
-    const person_fields policy = {data.policy_name,       data.policy_ssn,         data.policy_gender,
-                                  data.policy_birth_year, data.policy_birth_month, data.policy_birth_day};
-    const uint32_t marks = take_person(split, 1, false, patient, 0) | take_person(split, 7, split.policy_absent, policy, 8);
-    if ((marks & needs_general_path) != 0) return fast_line::general_path;
-    // A record with an SSN that fits no mode is refused with a message.
-    const bool patient_key = (marks & PATIENT_FIELDS) == PATIENT_FIELDS;
-    if (!patient_key && marks != POLICY_KEY_FLAGS && (marks & ANY_SSN) != 0) return fast_line::general_path;
-    data.flags = marks;
-    return fast_line::derived;
+    return selected_quick_route().read(line, length, record);
 }
 
 fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]) {

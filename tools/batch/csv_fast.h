@@ -14,6 +14,7 @@
 #define MINT_TOOLS_BATCH_CSV_FAST_H
 
 #include <cstddef>
+#include <span>
 
 #include "mintcore.h"
 
@@ -30,6 +31,19 @@ fast_line derive_csv_line_fast(const char* line, size_t length, char (&uuid)[12]
 // once: for fast_line::derived, every field of `record` is filled and
 // uuid_create gives the line's identifier from it, silently.
 fast_line read_csv_line_fast(const char* line, size_t length, uuid_hash_data* record);
+
+// The quick route is compiled once per instruction set; every compilation
+// gives the same answers. `read` is read_csv_line_fast's work.
+struct quick_route {
+    const char* name;
+    fast_line (*read)(const char* line, size_t length, uuid_hash_data* record);
+    bool (*supported)();  // whether this CPU can run it
+};
+
+// Every compilation built in, the baseline first; and the one this CPU runs
+// best, chosen on first use.
+std::span<const quick_route> quick_routes();
+const quick_route& selected_quick_route();
 
 // The first `stop` or zero byte at or after `text`, which is followed, within
 // csv_line_slack bytes of its first zero byte, by readable memory. The vector
