@@ -14,10 +14,6 @@ namespace {
 constexpr char alphabet[] = "0123456789abcdefghijklmnopqrstuv";
 static_assert(sizeof alphabet == 33);
 
-int uuid_digit(int value) {
-    return value >= 0 && value < 32 ? alphabet[value] : -1;
-}
-
 // The hash messages are built as SHA-256 message words: each word holds four
 // consecutive message bytes, the first in its top byte. An integer field
 // contributes its low byte; a year two bytes, its remainder and its quotient
@@ -50,14 +46,43 @@ unsigned digest_byte(const uint32_t (&hash)[8], int i) {
     return (hash[i / 4] >> (24 - 8 * (i % 4))) & 0xFF;
 }
 
-// Character 0 selects from half the alphabet: 'g'..'v' marks a patient key,
-// '0'..'f' a policy key.
-void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) {
-    uuid[0] = static_cast<char>(uuid_digit(static_cast<int>((digest_byte(hash, 0) & 0x0F) | first_high_bit)));
-#pragma GCC unroll 11
-    for (int i = 1; i < 12; ++i) {
-        uuid[i] = static_cast<char>(uuid_digit(static_cast<int>(digest_byte(hash, i) & 0x1F)));
+// The identifier characters of four digest bytes, given as the hash word
+// that holds them (first byte on top) already cut to values 0..31: four
+// characters of the alphabet, in the same order. Values 10 and up become
+// letters, all four at once without a lookup.
+constexpr uint32_t characters_of(uint32_t values) {
+    const uint32_t letters = ((values + 0x76767676u) >> 7) & 0x01010101u;  // 1 where the value is 10 or more
+    return values + 0x30303030u + letters * ('a' - '0' - 10);
+}
+
+constexpr bool characters_match_alphabet() {
+    for (uint32_t value = 0; value < 32; ++value) {
+        const uint32_t word = value << 24 | (31 - value) << 16 | value << 8 | (value ^ 21);
+        const uint32_t chars = characters_of(word);
+        if (static_cast<char>(chars >> 24) != alphabet[value] || static_cast<char>(chars >> 16) != alphabet[31 - value] ||
+            static_cast<char>(chars >> 8) != alphabet[value] || static_cast<char>(chars) != alphabet[value ^ 21]) {
+            return false;
+        }
     }
+    return true;
+}
+static_assert(characters_match_alphabet());
+
+void store_characters(char* out, uint32_t chars) {
+    out[0] = static_cast<char>(chars >> 24);
+    out[1] = static_cast<char>(chars >> 16);
+    out[2] = static_cast<char>(chars >> 8);
+    out[3] = static_cast<char>(chars);
+}
+
+// From the low 5 bits of digest bytes 0 to 11, except that character 0
+// selects from half the alphabet: its low 4 bits and `first_high_bit`,
+// 'g'..'v' marking a patient key and '0'..'f' a policy key.
+void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) {
+    const uint32_t first = (hash[0] & 0x0F1F1F1Fu) | (uint32_t{first_high_bit} << 24);
+    store_characters(uuid, characters_of(first));
+    store_characters(uuid + 4, characters_of(hash[1] & 0x1F1F1F1Fu));
+    store_characters(uuid + 8, characters_of(hash[2] & 0x1F1F1F1Fu));
     uuid[12] = '\0';
 }
 
