@@ -442,11 +442,28 @@ constexpr bool agrees(const vector_rule& rule, const code_table& table) {
 }
 static_assert(agrees(letter_rule, letter_codes) && agrees(digit_rule, digit_values));
 
+// Cuts the characters a conversion skips out of a text of `length` (at most
+// 32) characters, given the bits of those it takes: `cut_at(position)` moves
+// every byte from `position` on down one place, the last skipped one first
+// (names and SSNs have few). Returns how many characters stay.
+template <typename CutAt>
+MINT_INLINE size_t cut_skipped(size_t length, uint32_t taken_bits, CutAt cut_at) {
+    const uint32_t field_bits = length == 32 ? ~uint32_t{0} : (uint32_t{1} << length) - 1;
+    uint32_t skipped = field_bits & ~taken_bits;
+    size_t count = length;
+    while (skipped != 0) {
+        const int position = 31 - static_cast<int>(leading_zeros(skipped));
+        skipped ^= uint32_t{1} << position;
+        --count;
+        cut_at(position);
+    }
+    return count;
+}
+
 // convert_text for a text of at most vector_text_limit characters: the codes
-// are computed in place and the skipped characters then cut out one by one,
-// the last first (names and SSNs have few).
+// are computed in place and the skipped characters then cut out. With AVX2 in
+// one 32-byte register, else in two 16-byte ones.
 #if defined(__AVX2__)
-// The same in one 32-byte register.
 template <size_t L>
 MINT_INLINE size_t convert_short_text(const vector_rule& rule, text_field text, unsigned char (&codes)[L]) {
     static_assert(L <= vector_text_limit);
@@ -464,18 +481,11 @@ MINT_INLINE size_t convert_short_text(const vector_rule& rule, text_field text, 
     bytes = _mm256_and_si256(_mm256_and_si256(bytes, _mm256_set1_epi8(rule.code_bits)), taken);
 
     const auto taken_bits = static_cast<uint32_t>(_mm256_movemask_epi8(taken));
-    const uint32_t field_bits = text.length == 32 ? ~uint32_t{0} : (uint32_t{1} << text.length) - 1;
-    uint32_t skipped = field_bits & ~taken_bits;
-    size_t count = text.length;
-    while (skipped != 0) {
-        const int position = 31 - static_cast<int>(leading_zeros(skipped));
-        skipped ^= uint32_t{1} << position;
-        --count;
-        // From `position` on, every byte moves down one place.
+    const size_t count = cut_skipped(text.length, taken_bits, [&](int position) {
         const __m256i keep = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(position)), index);
         const __m256i next = _mm256_alignr_epi8(_mm256_permute2x128_si256(bytes, bytes, 0x81), bytes, 1);
         bytes = _mm256_blendv_epi8(next, bytes, keep);
-    }
+    });
     alignas(32) unsigned char all[32];
     _mm256_store_si256(reinterpret_cast<__m256i*>(all), bytes);
     std::memcpy(codes, all, L);
@@ -506,14 +516,7 @@ MINT_INLINE size_t convert_short_text(const vector_rule& rule, text_field text, 
 
     const uint32_t taken_bits = static_cast<uint32_t>(_mm_movemask_epi8(taken_low)) |
                                 (static_cast<uint32_t>(_mm_movemask_epi8(taken_high)) << 16);
-    const uint32_t field_bits = text.length == 32 ? ~uint32_t{0} : (uint32_t{1} << text.length) - 1;
-    uint32_t skipped = field_bits & ~taken_bits;
-    size_t count = text.length;
-    while (skipped != 0) {
-        const int position = 31 - static_cast<int>(leading_zeros(skipped));
-        skipped ^= uint32_t{1} << position;
-        --count;
-        // From `position` on, every byte moves down one place.
+    const size_t count = cut_skipped(text.length, taken_bits, [&](int position) {
         const __m128i at = _mm_set1_epi8(static_cast<char>(position));
         const __m128i keep_low = _mm_cmpgt_epi8(at, index_low);
         const __m128i keep_high = _mm_cmpgt_epi8(at, index_high);
@@ -521,7 +524,7 @@ MINT_INLINE size_t convert_short_text(const vector_rule& rule, text_field text, 
         const __m128i next_high = _mm_srli_si128(high, 1);
         low = _mm_or_si128(_mm_and_si128(keep_low, low), _mm_andnot_si128(keep_low, next_low));
         high = _mm_or_si128(_mm_and_si128(keep_high, high), _mm_andnot_si128(keep_high, next_high));
-    }
+    });
     alignas(16) unsigned char all[32];
     _mm_store_si128(reinterpret_cast<__m128i*>(all), low);
     _mm_store_si128(reinterpret_cast<__m128i*>(all + 16), high);
