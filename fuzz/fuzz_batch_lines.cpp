@@ -94,7 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         in.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     const int verbosity = (data[0] >> 3) % 3;
-    FUZZ_CHECK(process_csv_file(input_path.c_str(), output_path.c_str(), verbosity) == 0);
+    const batch_options options = {input_path.c_str(), output_path.c_str(), verbosity, output_format::full,
+                                   progress_mode::off};
+    FUZZ_CHECK(process_csv_file(options) == 0);
 
     const std::string out = read_file(output_path);
     FUZZ_CHECK(out.compare(0, header.size(), header) == 0);
@@ -116,7 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(at == out.size());
 
     if (verbosity == 0) {
-        FUZZ_CHECK(process_csv_file(input_path.c_str(), output_path.c_str(), 1) == 0);
+        const batch_options verbose = {input_path.c_str(), output_path.c_str(), 1, output_format::full,
+                                       progress_mode::off};
+        FUZZ_CHECK(process_csv_file(verbose) == 0);
         FUZZ_CHECK(read_file(output_path) == out);
     }
     return 0;

@@ -6,8 +6,10 @@
 #
 # The case directory is copied to a scratch directory, where PROGRAM runs as
 # NAME (its argv[0]) with the arguments listed in CASE_DIR/args, one per line.
+# Standard input is CASE_DIR/stdin when there is one, else empty.
 # Expected results:
 #   stdout            the whole standard output, byte for byte (required)
+#   stderr            the whole standard error; without this file it must be empty
 #   status            the exit status (required)
 #   expect.FILE       FILE must exist afterwards with exactly this content
 #   absent.FILE       FILE must not exist afterwards
@@ -24,7 +26,9 @@ if [ -f "$case_dir/args" ]; then
   mapfile -t args < "$case_dir/args"
 fi
 
-(cd "$scratch" && exec -a "$name" "$program" "${args[@]}") > "$scratch/.actual_stdout" 2> "$scratch/.actual_stderr" < /dev/null
+stdin=/dev/null
+[ -f "$case_dir/stdin" ] && stdin="$case_dir/stdin"
+(cd "$scratch" && exec -a "$name" "$program" "${args[@]}") > "$scratch/.actual_stdout" 2> "$scratch/.actual_stderr" < "$stdin"
 status=$?
 
 failed=0
@@ -38,7 +42,13 @@ if ! cmp -s "$case_dir/stdout" "$scratch/.actual_stdout"; then
   diff <(od -c "$case_dir/stdout") <(od -c "$scratch/.actual_stdout") | head -40
   failed=1
 fi
-if [ -s "$scratch/.actual_stderr" ]; then
+if [ -f "$case_dir/stderr" ]; then
+  if ! cmp -s "$case_dir/stderr" "$scratch/.actual_stderr"; then
+    echo "standard error differs (expected, actual):"
+    diff <(od -c "$case_dir/stderr") <(od -c "$scratch/.actual_stderr") | head -40
+    failed=1
+  fi
+elif [ -s "$scratch/.actual_stderr" ]; then
   echo "unexpected standard error output:"
   head -20 "$scratch/.actual_stderr"
   failed=1

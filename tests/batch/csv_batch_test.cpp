@@ -60,7 +60,11 @@ protected:
         std::ofstream(input_path_, std::ios::binary) << input;
         BatchRun result{};
         result.printed = stdout_of(
-            [&] { result.status = process_csv_file(input_path_.c_str(), output_path_.c_str(), verbosity); });
+            [&] {
+                const batch_options options = {input_path_.c_str(), output_path_.c_str(), verbosity,
+                                               output_format::full, progress_mode::off};
+                result.status = process_csv_file(options);
+            });
         std::ifstream written(output_path_, std::ios::binary);
         std::stringstream content;
         content << written.rdbuf();

@@ -11,21 +11,18 @@
 
 #include "csv_fast.h"
 #include "csv_record.h"
-#include "uuid_pair.h"
+#include "output_target.h"
 #include "patient_record.h"
+#include "uuid_pair.h"
 
 namespace {
-
-constexpr char csv_header[] =
-    "data_record,patient_name,patient_ssn,patient_gender,patient_birth_year,patient_birth_month,"
-    "patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,"
-    "policy_birth_day,uuid\n";
 
 struct batch_run {
     const char* input_path;
     int verbosity;
     line_reader* input;
-    output_writer* output;
+    line_output* output;
+    progress_meter* progress;
     int64_t processed;
     int64_t refused;
     int64_t discarded;
@@ -47,14 +44,6 @@ void settle_pending(batch_run* run) {
     run->pending = false;
 }
 
-static_assert(line_read_slack >= 32 && output_write_slack >= 32, "lines are copied 32 bytes a step");
-
-// A line into reserved output room, in whole 32-byte steps: the last step
-// reads into the line's slack and writes into the room's.
-void copy_line(char* room, const char* line, size_t length) {
-    for (size_t done = 0; done < length; done += 32) std::memcpy(room + done, line + done, 32);
-}
-
 // The slot the quick route reads the next line into.
 uuid_hash_data* quick_slot(batch_run* run) {
     return &run->quick_records[run->pending ? 1 : 0];
@@ -64,7 +53,8 @@ uuid_hash_data* quick_slot(batch_run* run) {
 // the buffer at once with a place for the identifier, which is derived
 // together with the next such line's.
 bool take_quick_line(batch_run* run, const char* line, size_t length) {
-    if (length + 14 > output_buffer_size - run->output->used) {
+    const size_t size = identified_line_size(run->output, line, length);
+    if (size > output_buffer_size - run->output->writer->used) {
         // The buffer is written out below: the waiting line goes first, and
         // this one takes its slot.
         if (run->pending) {
@@ -72,12 +62,8 @@ bool take_quick_line(batch_run* run, const char* line, size_t length) {
             run->quick_records[0] = run->quick_records[1];
         }
     }
-    char* room = reserve_output(run->output, length + 14);
-    if (room == nullptr) return false;
-    copy_line(room, line, length);
-    room[length] = ',';
-    room[length + 13] = '\n';
-    char* uuid = room + length + 1;
+    char* uuid = write_identified_line(run->output, line, size);
+    if (uuid == nullptr) return false;
     ++run->processed;
     uuid_hash_data* record = quick_slot(run);
     if ((record->flags & ANY_SSN) == 0) {
@@ -98,17 +84,11 @@ bool take_quick_line(batch_run* run, const char* line, size_t length) {
     return true;
 }
 
-// A failed write makes every later one fail, so only the last result counts.
-bool write_line(output_writer* output, const char* line, size_t length, const char* uuid) {
-    write_output(output, line, length);
-    if (uuid != nullptr) {
-        char tail[1 + 12 + 1];
-        tail[0] = ',';
-        std::memcpy(tail + 1, uuid, 12);
-        tail[13] = '\n';
-        return write_output(output, tail, sizeof tail);
-    }
-    return write_output(output, "\n", 1);
+bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid) {
+    char* room = write_identified_line(output, line, identified_line_size(output, line, length));
+    if (room == nullptr) return false;
+    std::memcpy(room, uuid, 12);
+    return true;
 }
 
 static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
@@ -136,7 +116,7 @@ bool convert_line(batch_run* run, char* line, size_t length) {
             std::printf("\n");
         }
         ++run->discarded;
-        return write_line(run->output, line, length, nullptr);
+        return write_unidentified_line(run->output, line, length, false);
     }
     if (process_csv_record(position, &record, run->verbosity)) {
         if (verbose) std::printf("Processed patient data record '%s'.\n", key);
@@ -146,14 +126,14 @@ bool convert_line(batch_run* run, char* line, size_t length) {
             std::printf("\n");
         }
         ++run->processed;
-        return write_line(run->output, line, length, record.patient_uuid);
+        return write_derived_line(run->output, line, length, record.patient_uuid);
     }
     if (verbose) {
         std::printf("Unable to process patient data record '%s' from input file '%s'.\n", line, run->input_path);
         std::printf("\n");
     }
     ++run->refused;
-    return write_line(run->output, line, length, nullptr);
+    return write_unidentified_line(run->output, line, length, true);
 }
 
 enum class run_step { done, read_failed, write_failed };
@@ -161,7 +141,7 @@ enum class run_step { done, read_failed, write_failed };
 // A line too long to parse: copied through piece by piece (to the output
 // when `output` is set) and, when verbose, shown in the same message as any
 // other line without a record key, up to its first zero byte.
-run_step pass_long_line(batch_run* run, output_writer* output) {
+run_step pass_long_line(batch_run* run, line_output* output) {
     settle_pending(run);
     const bool verbose = run->verbosity >= 1 && output != nullptr;
     bool echo = verbose;
@@ -171,7 +151,7 @@ run_step pass_long_line(batch_run* run, output_writer* output) {
         size_t length = 0;
         const piece_status status = read_long_line_piece(run->input, &piece, &length);
         if (status == piece_status::read_error) return run_step::read_failed;
-        if (output != nullptr && !write_output(output, piece, length)) return run_step::write_failed;
+        if (output != nullptr && !write_long_line_piece(output, piece, length)) return run_step::write_failed;
         if (echo) {
             const void* zero = std::memchr(piece, '\0', length);
             const size_t shown = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - piece) : length;
@@ -186,7 +166,7 @@ run_step pass_long_line(batch_run* run, output_writer* output) {
         std::printf("\n");
     }
     ++run->discarded;
-    return write_output(output, "\n", 1) ? run_step::done : run_step::write_failed;
+    return end_long_line(output) ? run_step::done : run_step::write_failed;
 }
 
 // The input's first line is dropped, whatever its length.
@@ -207,6 +187,7 @@ run_step drop_first_line(batch_run* run) {
 
 run_step convert_lines(batch_run* run) {
     for (;;) {
+        count_progress(run->progress, run->processed + run->refused + run->discarded, run->input->bytes_read);
         char* line = nullptr;
         size_t length = 0;
         switch (read_text_line(run->input, &line, &length)) {
@@ -226,30 +207,35 @@ run_step convert_lines(batch_run* run) {
     }
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// New full outputs hold names and SSNs: their owner's alone. A key-only
+// output follows the umask like any other new file.
+mode_t new_output_mode(output_format format) {
+    return format == output_format::full ? 0600 : 0666;
 }
 
 }  // namespace
 
-bool write_csv_header(output_writer* output) {
-    return write_output(output, csv_header, sizeof csv_header - 1);
-}
-
-int process_csv_file(const char* input_path, const char* output_path, int verbosity) {
-    const int input_fd = open(input_path, O_RDONLY | O_CLOEXEC);
+int process_csv_file(const batch_options& options) {
+    const char* input_path = options.input_path;
+    const char* output_path = options.output_path;
+    output_target target;
+    prepare_output_target(&target, output_path);
+    const bool from_standard_input = is_standard_stream(input_path);
+    const int input_fd = from_standard_input ? STDIN_FILENO : open(input_path, O_RDONLY | O_CLOEXEC);
     if (input_fd < 0) {
         std::printf("Unable to open input file '%s'.\n", input_path);
         return 1;
     }
-    // Opening the output empties it, so it must not be the input under
-    // another name or through a link.
+    const auto close_input = [&] {
+        if (!from_standard_input) close(input_fd);
+    };
+    // Writing the output must not destroy the input under another name or
+    // through a link.
     struct stat input_stat;
-    struct stat output_stat;
-    if (fstat(input_fd, &input_stat) == 0 && stat(output_path, &output_stat) == 0 &&
-        same_file(input_stat, output_stat)) {
+    const bool input_known = fstat(input_fd, &input_stat) == 0;
+    if (input_known && output_is_input(&target, input_stat)) {
         std::printf("Unable to write output file '%s': it is the input file.\n", output_path);
-        close(input_fd);
+        close_input();
         return 1;
     }
 
@@ -259,40 +245,54 @@ int process_csv_file(const char* input_path, const char* output_path, int verbos
     // that cannot be read at all (a directory) leaves the output untouched.
     if (!fill_line_reader(&input)) {
         std::printf("Unable to read input file '%s'.\n", input_path);
-        close(input_fd);
+        close_input();
         return 1;
     }
 
-    const int output_fd = open(output_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (output_fd < 0) {
-        std::printf("Unable to open output file '%s'.\n", output_path);
-        close(input_fd);
+    const target_status opened = open_output_target(&target, input_stat,
+                                                    new_output_mode(options.format),
+                                                    options.format != output_format::full);
+    if (opened != target_status::opened) {
+        abandon_output_target(&target);
+        if (opened == target_status::is_input) {
+            std::printf("Unable to write output file '%s': it is the input file.\n", output_path);
+        } else {
+            std::printf("Unable to open output file '%s'.\n", output_path);
+        }
+        close_input();
         return 1;
     }
-    output_writer output;
-    open_output_writer(&output, output_fd);
+    output_writer writer;
+    open_output_writer(&writer, target.fd);
+    line_output output = {&writer, options.format};
 
-    const bool verbose = verbosity >= 1;
+    const bool verbose = options.verbosity >= 1;
     if (verbose) {
         std::printf("Reading patient records from input file '%s'.\n", input_path);
         std::printf("Writing patient records to output file '%s'.\n", output_path);
         std::printf("\n");
     }
 
-    batch_run run = {input_path, verbosity, &input, &output, 0, 0, 0, false, {}, nullptr};
+    progress_meter progress;
+    const bool sized = input_known && S_ISREG(input_stat.st_mode);
+    start_progress(&progress, options.progress, sized ? static_cast<int64_t>(input_stat.st_size) : -1);
+
+    batch_run run = {input_path, options.verbosity, &input, &output, &progress, 0, 0, 0, false, {}, nullptr};
     run_step step = drop_first_line(&run);
-    if (step == run_step::done) step = write_csv_header(&output) ? convert_lines(&run) : run_step::write_failed;
+    if (step == run_step::done) step = write_output_header(&output) ? convert_lines(&run) : run_step::write_failed;
     settle_pending(&run);
+    end_progress(&progress);
     // Whatever was converted before a read error is still written out.
-    bool written = flush_output(&output);
-    if (close(output_fd) != 0) written = false;
-    close(input_fd);
+    const bool written = flush_output(&writer);
+    close_input();
 
     if (step == run_step::read_failed) {
+        abandon_output_target(&target);
         std::printf("Unable to read input file '%s'.\n", input_path);
         return 1;
     }
     if (step == run_step::write_failed || !written) {
+        abandon_output_target(&target);
         std::printf("Unable to write output file '%s'.\n", output_path);
         return 1;
     }
@@ -302,6 +302,16 @@ int process_csv_file(const char* input_path, const char* output_path, int verbos
         std::printf("Processed %" PRId64 " records, ignored %" PRId64 " bad records, discarded %" PRId64
                     " bad lines.\n",
                     run.processed, run.refused, run.discarded);
+    }
+    // Messages that did not arrive fail the run like lost data does.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        abandon_output_target(&target);
+        std::fputs("Unable to write standard output.\n", stderr);
+        return 1;
+    }
+    if (!commit_output_target(&target)) {
+        std::printf("Unable to write output file '%s'.\n", output_path);
+        return 1;
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 void open_line_reader(line_reader* reader, int fd) {
     reader->fd = fd;
     reader->at_end = false;
+    reader->bytes_read = 0;
     reader->start = 0;
     reader->end = 0;
     reader->scan = 0;
@@ -33,6 +34,7 @@ bool fill_line_reader(line_reader* reader) {
         const ssize_t count = read(reader->fd, reader->data + reader->end, input_block_size - reader->end);
         if (count > 0) {
             reader->end += static_cast<size_t>(count);
+            reader->bytes_read += count;
             return true;
         }
         if (count == 0) {

@@ -9,6 +9,7 @@
 #define MINT_TOOLS_BATCH_LINE_STREAM_H
 
 #include <cstddef>
+#include <cstdint>
 
 // The longest line (without its end) that is handed out whole.
 constexpr size_t max_parsed_line = 64 * 1024;
@@ -30,6 +31,7 @@ constexpr size_t output_write_slack = 32;
 struct line_reader {
     int fd;
     bool at_end;  // a read has returned end of input
+    int64_t bytes_read;
     // data[start, end) is read but not yet handed out.
     size_t start;
     size_t end;

@@ -19,36 +19,102 @@ void usage(const char* program) {
     std::printf("This program exits 1 on failure, 0 on success.\n");
 }
 
-bool is_verbosity_option(const char* argument) {
-    return std::strcmp(argument, "-v") == 0 || std::strcmp(argument, "-vv") == 0;
+void further_options() {
+    std::printf("\n");
+    std::printf("Options (before the file names; '--' ends them):\n");
+    std::printf("  -v, --verbose     file names, one line per record and a summary; twice (or -vv):\n");
+    std::printf("                    also each record's fields and why a record was refused\n");
+    std::printf("  --key-only        write only 'data_record,uuid': each input line's record key\n");
+    std::printf("                    as written and its identifier, one line per input line\n");
+    std::printf("  --progress        show a progress line on standard error (default: when it is\n");
+    std::printf("                    a terminal and the run lasts over a second)\n");
+    std::printf("  --no-progress     never show it\n");
+    std::printf("  -h, --help        show this help\n");
+    std::printf("  --version         show the program's version\n");
+    std::printf("\n");
+    std::printf("A file name '-' means standard input or standard output; with standard output,\n");
+    std::printf("every message goes to standard error. A file output is written in full to a\n");
+    std::printf("temporary file beside it and renamed into place only when the run succeeds.\n");
+}
+
+enum class parsed { run, help, full_help, version, wrong };
+
+// GNU-style options before the two file names. "-h" is help only alone, as it
+// always was; anywhere else it is a file name.
+parsed parse_arguments(int arguments, char** argv, batch_options* options) {
+    if (arguments == 0 || (arguments == 1 && std::strcmp(argv[1], "-h") == 0)) return parsed::help;
+    int verbosity = 0;
+    int next = 1;
+    for (; next <= arguments; ++next) {
+        const char* argument = argv[next];
+        if (argument[0] != '-' || argument[1] == '\0' || std::strcmp(argument, "-h") == 0) break;
+        if (std::strcmp(argument, "--") == 0) {
+            ++next;
+            break;
+        }
+        if (std::strcmp(argument, "-v") == 0 || std::strcmp(argument, "--verbose") == 0) {
+            verbosity += 1;
+        } else if (std::strcmp(argument, "-vv") == 0) {
+            verbosity += 2;
+        } else if (std::strcmp(argument, "--key-only") == 0) {
+            options->format = output_format::key_only;
+        } else if (std::strcmp(argument, "--progress") == 0) {
+            options->progress = progress_mode::on;
+        } else if (std::strcmp(argument, "--no-progress") == 0) {
+            options->progress = progress_mode::off;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            return parsed::full_help;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            return parsed::version;
+        } else {
+            std::fprintf(stderr, "%s: unknown option '%s'\n", argv[0], argument);
+            return parsed::wrong;
+        }
+    }
+    if (arguments - next + 1 != 2) return parsed::wrong;
+    options->verbosity = verbosity < 2 ? verbosity : 2;
+    options->input_path = argv[next];
+    options->output_path = argv[next + 1];
+    return parsed::run;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "mintbatch";
-    const int arguments = argc > 0 ? argc - 1 : 0;
-
-    // Help that was asked for succeeds; a command line that does not fit fails.
-    if (arguments == 0 || (arguments == 1 && std::strcmp(argv[1], "-h") == 0)) {
-        usage(program);
-        return 0;
+    char fallback_name[] = "mintbatch";
+    char* fallback_argv[] = {fallback_name, nullptr};
+    if (argc < 1 || argv[0] == nullptr) {
+        argc = 1;
+        argv = fallback_argv;
     }
-    int verbosity = 0;
-    const char* input_path = nullptr;
-    const char* output_path = nullptr;
-    if (arguments == 2 && !is_verbosity_option(argv[1])) {
-        input_path = argv[1];
-        output_path = argv[2];
-    } else if (arguments == 3 && is_verbosity_option(argv[1])) {
-        verbosity = std::strcmp(argv[1], "-v") == 0 ? 1 : 2;
-        input_path = argv[2];
-        output_path = argv[3];
-    } else {
-        usage(program);
+    batch_options options = {nullptr, nullptr, 0, output_format::full, progress_mode::automatic};
+    const parsed outcome = parse_arguments(argc - 1, argv, &options);
+    int status = 0;
+    switch (outcome) {
+        case parsed::help:
+            usage(argv[0]);
+            break;
+        case parsed::full_help:
+            usage(argv[0]);
+            further_options();
+            break;
+        case parsed::version:
+            std::printf("mintbatch (mint) %s\n", MINT_VERSION);
+            break;
+        case parsed::wrong:
+            usage(argv[0]);
+            status = 1;
+            break;
+        case parsed::run:
+            // A reader that goes away (a closed pipe) must show as a write
+            // error, and a file size limit as a failed write, not a kill.
+            std::signal(SIGPIPE, SIG_IGN);
+            std::signal(SIGXFSZ, SIG_IGN);
+            return process_csv_file(options);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("Unable to write standard output.\n", stderr);
         return 1;
     }
-    // A reader that goes away (a closed pipe) must show as a write error.
-    std::signal(SIGPIPE, SIG_IGN);
-    return process_csv_file(input_path, output_path, verbosity);
+    return status;
 }

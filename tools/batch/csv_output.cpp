@@ -1,0 +1,73 @@
+#include "csv_output.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char full_header[] =
+    "data_record,patient_name,patient_ssn,patient_gender,patient_birth_year,patient_birth_month,"
+    "patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,"
+    "policy_birth_day,uuid\n";
+
+constexpr char key_only_header[] = "data_record,uuid\n";
+
+// The part of a line the output repeats.
+size_t kept_length(const line_output* output, const char* line, size_t length) {
+    return output->format == output_format::full ? length : record_key_length(line);
+}
+
+static_assert(line_read_slack >= 32 && output_write_slack >= 32, "lines are copied 32 bytes a step");
+
+// Bytes into reserved output room, in whole 32-byte steps: the last step
+// reads into the line's slack and writes into the room's.
+void copy_in_steps(char* room, const char* bytes, size_t length) {
+    for (size_t done = 0; done < length; done += 32) std::memcpy(room + done, bytes + done, 32);
+}
+
+}  // namespace
+
+size_t record_key_length(const char* line) {
+    if (line[0] == '"') {
+        const char* close = std::strchr(line + 1, '"');
+        return close != nullptr ? static_cast<size_t>(close - line) + 1 : std::strlen(line);
+    }
+    return std::strcspn(line, ",");
+}
+
+bool write_output_header(line_output* output) {
+    if (output->format == output_format::full) return write_output(output->writer, full_header, sizeof full_header - 1);
+    return write_output(output->writer, key_only_header, sizeof key_only_header - 1);
+}
+
+size_t identified_line_size(const line_output* output, const char* line, size_t length) {
+    return kept_length(output, line, length) + 1 + 12 + 1;
+}
+
+char* write_identified_line(line_output* output, const char* line, size_t size) {
+    char* room = reserve_output(output->writer, size);
+    if (room == nullptr) return nullptr;
+    const size_t kept = size - 14;
+    copy_in_steps(room, line, kept);
+    room[kept] = ',';
+    room[kept + 13] = '\n';
+    return room + kept + 1;
+}
+
+bool write_unidentified_line(line_output* output, const char* line, size_t length, bool keyed) {
+    if (output->format == output_format::full) {
+        write_output(output->writer, line, length);
+        return write_output(output->writer, "\n", 1);
+    }
+    if (keyed) write_output(output->writer, line, record_key_length(line));
+    return write_output(output->writer, ",\n", 2);
+}
+
+bool write_long_line_piece(line_output* output, const char* piece, size_t length) {
+    if (output->format == output_format::key_only) return !output->writer->failed;
+    return write_output(output->writer, piece, length);
+}
+
+bool end_long_line(line_output* output) {
+    if (output->format == output_format::key_only) return write_output(output->writer, ",\n", 2);
+    return write_output(output->writer, "\n", 1);
+}
