@@ -28,7 +28,7 @@ std::vector<std::string> lines_of(const std::string& content, int size = 1000) {
     return lines;
 }
 
-TEST(ReadLine, CutsAtTheFirstLineEnd) {
+TEST(ReadLine, EndsAtLfCrLfOrLoneCrAndKeepsLongLinesWhole) {
     using Lines = std::vector<std::string>;
     struct Case {
         std::string content;
@@ -36,13 +36,19 @@ TEST(ReadLine, CutsAtTheFirstLineEnd) {
     };
     const Case cases[] = {
         {"abc\r\n", {"abc"}},
-        {"a\rb\n", {"a"}},
+        {"a\rb\n", {"a", "b"}},
+        {"a\rb\rc", {"a", "b", "c"}},
+        {"a\r\r\nb\r", {"a", "", "b"}},
+        {"a\n\rb", {"a", "", "b"}},
         {"\n", {""}},
         {"", {}},
         {"one\ntwo", {"one", "two"}},
         {"x\n\ny\n", {"x", "", "y"}},
-        {std::string(1200, 'z') + "\n", {std::string(999, 'z'), std::string(201, 'z')}},
-        {std::string(999, 'z') + "\n", {std::string(999, 'z'), ""}},
+        // A line longer than the buffer is one line: its first 999 characters.
+        {std::string(1200, 'z') + "\nnext\n", {std::string(999, 'z'), "next"}},
+        {std::string(999, 'z') + "\n", {std::string(999, 'z')}},
+        {std::string(5000, 'z') + "\r\n" + std::string(1000, 'y') + "\r", {std::string(999, 'z'), std::string(999, 'y')}},
+        {std::string("a\0b\n", 4) + "c", {"a", "c"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(lines_of(c.content), c.lines) << c.content.substr(0, 20);

@@ -122,7 +122,9 @@ TEST(ReadPatientRecord, HowLinesEndTheRecord) {
         {"data_end and more words\n", 1, ""},
         {"data_end\tx\n", 1, ""},
         {"#comment\n\n\r\n#\ndata_end\n", 1, ""},
-        {"patient_name Jane\rtrailing junk\ndata_end\n", 1, ""},
+        // A lone CR ends a line as LF and CR LF do.
+        {"patient_name Jane\rtrailing junk\ndata_end\n", 0, bad_line("trailing junk")},
+        {"patient_name Jane\rdata_end\r", 1, ""},
         {"data_ending\ndata_end\n", 0, bad_line("data_ending")},
         {"patient_name\ndata_end\n", 0, bad_line("patient_name")},
         {"patient_gender\r\ndata_end\n", 0, bad_line("patient_gender")},
@@ -136,8 +138,11 @@ TEST(ReadPatientRecord, HowLinesEndTheRecord) {
         {"patient_name,Jane x\ndata_end\n", 0, bad_line("patient_name,Jane x")},
         {"record_number 17\ndata_end\n", 0, bad_line("record_number 17")},
         {"word\ndata_end\n", 0, bad_line("word")},
-        // The continuation of an overlong line is a line of its own.
-        {long_comment + "\ndata_end\n", 0, bad_line(std::string(202, 'c'))},
+        // A line of any length is one line: a long comment stays a comment,
+        // and a long bad line is shown as far as it is kept.
+        {long_comment + "\ndata_end\n", 1, ""},
+        {"#" + std::string(200000, 'c') + "\r\ndata_end\n", 1, ""},
+        {"x" + std::string(70000, 'y') + "\ndata_end\n", 0, bad_line("x" + std::string(record_line_size - 2, 'y'))},
     };
     for (const auto& c : cases) {
         const Reading r = read_from(c.content);
@@ -174,6 +179,10 @@ TEST(ReadPatientRecord, ValuesAreStoredAsRead) {
         {"policy_birth_month 2147483648", "policy_birth_month", "2147483647"},
         {"policy_birth_year -99999999999999999999", "policy_birth_year", "-2147483648"},
         {"patient_birth_day -2147483648", "patient_birth_day", "-2147483648"},
+        // Values on lines longer than any field are judged as shorter ones.
+        {"patient_name " + std::string(5000, 'n') + " x", "patient_name", std::string(99, 'n')},
+        {"patient_birth_year " + std::string(3000, '9'), "patient_birth_year", "2147483647"},
+        {"patient_gender 2" + std::string(3000, ' ') + "x", "patient_gender", "2"},
         {"patient_name First\npatient_name Second", "patient_name", "Second"},
         {"patient_birth_day 5\npatient_birth_day x", "patient_birth_day", "0"},
     };

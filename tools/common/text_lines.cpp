@@ -5,8 +5,18 @@
 #include <limits>
 
 int read_line(FILE* stream, char* line, int size) {
-    if (std::fgets(line, size, stream) == nullptr) return 0;
-    line[std::strcspn(line, "\r\n")] = '\0';
+    int c = getc(stream);
+    if (c == EOF) return 0;
+    int kept = 0;
+    for (; c != EOF && c != '\n' && c != '\r'; c = getc(stream)) {
+        if (kept < size - 1) line[kept++] = static_cast<char>(c);
+    }
+    if (size > 0) line[kept] = '\0';
+    if (c == '\r') {
+        // A CR LF is one line end; anything else after a CR starts the next line.
+        c = getc(stream);
+        if (c != '\n' && c != EOF) ungetc(c, stream);
+    }
     return 1;
 }
 

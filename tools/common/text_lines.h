@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 
-// Reads one line as fgets does (at most size - 1 characters) and ends it at
-// its first CR or LF. Returns 0 at end of input or on a read error.
+// Reads one line: it ends at a LF, a CR LF or a lone CR (the last line of a
+// file may have no end). At most size - 1 of its characters are kept, always
+// terminated; the rest of a longer line is read and skipped, so that a line
+// of any length is one line, in bounded memory. Returns 0 at end of input or
+// on a read error.
 int read_line(FILE* stream, char* line, int size);
 
 // 1 when `line` begins with `keyword` as a whole word: the keyword is followed

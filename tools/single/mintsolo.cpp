@@ -21,10 +21,20 @@ void usage(const char* program_name) {
     std::printf("This program exits 1 on failure, 0 on success.\n");
 }
 
+void further_options() {
+    std::printf("\n");
+    std::printf("Options (before the file name; '--' ends them):\n");
+    std::printf("  -q, --quiet       print only the UUID line\n");
+    std::printf("  -h, --help        show this help\n");
+    std::printf("  --version         show the program's version\n");
+    std::printf("\n");
+    std::printf("A file name '-' means standard input.\n");
+}
+
 // Returns the exit status. The file is left open: the program ends right after
 // and releases it then.
 int process_record_file(const char* file_name, int quiet) {
-    FILE* input = std::fopen(file_name, "r");
+    FILE* input = std::strcmp(file_name, "-") == 0 ? stdin : std::fopen(file_name, "r");
     if (input == nullptr) {
         std::printf("Unable to open input file '%s'.\n", file_name);
         return 1;
@@ -51,26 +61,45 @@ int process_record_file(const char* file_name, int quiet) {
     return 0;
 }
 
+// Options come before the file name; anything after it is ignored, as it
+// always was. "-h" is help only alone; anywhere else it is a file name.
 int run(int argc, char** argv) {
     // A program started with an empty argument vector still gets a usage line.
     const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "mintsolo";
-    if (argc < 2) {
+    if (argc < 2 || (argc == 2 && std::strcmp(argv[1], "-h") == 0)) {
         usage(program_name);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "-h") == 0) {
-        usage(program_name);
-        return 0;
-    }
-    if (std::strcmp(argv[1], "-q") == 0) {
-        // "-q" without a file name is a wrong call, not a request for help.
-        if (argc < 3) {
+    int quiet = 0;
+    int next = 1;
+    for (; next < argc; ++next) {
+        const char* argument = argv[next];
+        if (argument[0] != '-' || argument[1] == '\0' || std::strcmp(argument, "-h") == 0) break;
+        if (std::strcmp(argument, "--") == 0) {
+            ++next;
+            break;
+        }
+        if (std::strcmp(argument, "-q") == 0 || std::strcmp(argument, "--quiet") == 0) {
+            quiet = 1;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            usage(program_name);
+            further_options();
+            return 0;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            std::printf("mintsolo (mint) %s\n", MINT_VERSION);
+            return 0;
+        } else {
+            std::fprintf(stderr, "%s: unknown option '%s'\n", program_name, argument);
             usage(program_name);
             return 1;
         }
-        return process_record_file(argv[2], 1);
     }
-    return process_record_file(argv[1], 0);
+    // Options without a file name are a wrong call, not a request for help.
+    if (next >= argc) {
+        usage(program_name);
+        return 1;
+    }
+    return process_record_file(argv[next], quiet);
 }
 
 }  // namespace

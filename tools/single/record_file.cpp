@@ -48,7 +48,7 @@ void report_bad_line(const char* line) {
 
 int read_patient_record(FILE* stream, patient_record* record) {
     clear_patient_record(record);
-    char line[1000];
+    char line[record_line_size];
     while (read_line(stream, line, sizeof line)) {
         const char* value = find_value(line);
         if (line[0] == '\0' || line[0] == '#') continue;
