@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -22,14 +23,21 @@ extern "C" void remove_temporary_and_die(int signal_number) {
     raise(signal_number);
 }
 
+// What each signal did before it was watched: a signal the process was
+// started to ignore (nohup, a background job) stays ignored.
+void (*earlier_handlers[std::size(cleanup_signals)])(int);
+
 void watch_signals(const char* temporary) {
     std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
     temporary_exists = 1;
-    for (const int signal_number : cleanup_signals) std::signal(signal_number, remove_temporary_and_die);
+    for (size_t i = 0; i < std::size(cleanup_signals); ++i) {
+        earlier_handlers[i] = std::signal(cleanup_signals[i], remove_temporary_and_die);
+        if (earlier_handlers[i] == SIG_IGN) std::signal(cleanup_signals[i], SIG_IGN);
+    }
 }
 
 void unwatch_signals() {
-    for (const int signal_number : cleanup_signals) std::signal(signal_number, SIG_DFL);
+    for (size_t i = 0; i < std::size(cleanup_signals); ++i) std::signal(cleanup_signals[i], earlier_handlers[i]);
     temporary_exists = 0;
 }
 
