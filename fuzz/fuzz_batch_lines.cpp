@@ -2,7 +2,8 @@
 // the input's lines after the first, in order and byte for byte, each ended by
 // "\n" and with at most "," and a 12-character identifier appended. A silent
 // run (which takes the quick route and derives identifiers in pairs) writes
-// exactly what a verbose run (the general path throughout) writes.
+// exactly what a verbose run (the general path throughout) writes. The
+// key-only output holds each line's record key and the same identifier.
 #include <unistd.h>
 
 #include <cstdint>
@@ -102,9 +103,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(out.compare(0, header.size(), header) == 0);
 
     const std::vector<std::string_view> lines = split_lines(text);
+    std::vector<std::string_view> out_lines;
     size_t at = header.size();
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
+        const size_t start = at;
         FUZZ_CHECK(out.compare(at, line.size(), line) == 0);
         at += line.size();
         if (out[at] == ',' && at + 13 < out.size() && out[at + 13] == '\n') {
@@ -113,9 +116,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (identifier) at += 13;
         }
         FUZZ_CHECK(at < out.size() && out[at] == '\n');
+        out_lines.push_back(std::string_view(out).substr(start, at - start));
         ++at;
     }
     FUZZ_CHECK(at == out.size());
+
+    // The key-only output: one line per input line, its record key as written
+    // (a prefix of the line that ends at a comma or a closing quote, or
+    // nothing), a comma, and the identifier the full output appended, if any.
+    const batch_options keys = {input_path.c_str(), output_path.c_str(), verbosity, output_format::key_only,
+                                progress_mode::off};
+    FUZZ_CHECK(process_csv_file(keys) == 0);
+    const std::string key_out = read_file(output_path);
+    const std::string key_header = "data_record,uuid\n";
+    FUZZ_CHECK(key_out.compare(0, key_header.size(), key_header) == 0);
+    at = key_header.size();
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        const size_t end = key_out.find('\n', at);
+        FUZZ_CHECK(end != std::string::npos);
+        const std::string_view key_line = std::string_view(key_out).substr(at, end - at);
+        at = end + 1;
+        const size_t comma = key_line.rfind(',');
+        FUZZ_CHECK(comma != std::string_view::npos);
+        const std::string_view key = key_line.substr(0, comma);
+        const std::string_view uuid = key_line.substr(comma + 1);
+        FUZZ_CHECK(line.substr(0, key.size()) == key);
+        if (!key.empty()) {
+            const bool quoted = key.size() >= 2 && key.front() == '"' && key.back() == '"';
+            FUZZ_CHECK(quoted || key.size() == line.size() || line[key.size()] == ',');
+        }
+        if (uuid.empty()) {
+            FUZZ_CHECK(out_lines[i - 1] == line);
+        } else {
+            FUZZ_CHECK(!key.empty() && uuid.size() == 12);
+            FUZZ_CHECK(out_lines[i - 1].size() == line.size() + 13 && out_lines[i - 1].substr(line.size() + 1) == uuid);
+        }
+    }
+    FUZZ_CHECK(at == key_out.size());
 
     if (verbosity == 0) {
         const batch_options verbose = {input_path.c_str(), output_path.c_str(), 1, output_format::full,
