@@ -4,7 +4,10 @@
 #ifndef MINT_TOOLS_BATCH_CSV_BATCH_H
 #define MINT_TOOLS_BATCH_CSV_BATCH_H
 
+#include <cstdint>
+
 #include "csv_output.h"
+#include "line_stream.h"
 #include "progress.h"
 
 struct batch_options {
@@ -16,6 +19,10 @@ struct batch_options {
     int verbosity;
     output_format format;
     progress_mode progress;
+    // Converter: threads that derive identifiers at level 0, the calling
+    // thread among them (1: the calling thread alone). Verbose runs use one
+    // thread whatever this says. The result does not depend on it.
+    int threads = 1;
 };
 
 // Converts the input into the output: the input's first line is dropped and
@@ -26,5 +33,18 @@ struct batch_options {
 // file cannot be opened, read or written, the output would overwrite the
 // input, or the messages could not be written.
 int process_csv_file(const batch_options& options);
+
+// The pipeline between its two ends, which process_csv_file opens: from
+// `input` (its first block already read, so that an input that cannot be
+// read at all is known before the output exists) to `writer`, which is
+// flushed. `input_size` is the input's size in bytes when known, else -1.
+// Prints what the run prints, failures included, with the options' paths as
+// the names of input and output. False when reading or writing failed.
+bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_options& options,
+                        int64_t input_size);
+
+// The same from any source to any sink, memory buffers included (for tests
+// and fuzzing); the paths in `options` only name them in messages.
+bool convert_csv_buffers(byte_source* source, byte_sink* sink, const batch_options& options);
 
 #endif

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "identifier_derivation.h"
 #include "mintcore.h"
 #include "text_lines.h"
 
@@ -186,7 +187,7 @@ int process_csv_record(const char* position, patient_record* record, int verbosi
         }
         p = next;
     }
-    if (!uuid_create(&data)) {
+    if (!derive_identifier(&data)) {
         return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
     }
     std::memcpy(record->patient_uuid, data.uuid, sizeof data.uuid);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -10,8 +11,54 @@
 #include <emmintrin.h>
 #endif
 
-void open_line_reader(line_reader* reader, int fd) {
-    reader->fd = fd;
+byte_source file_source(int fd) {
+    return {fd, nullptr, 0, 0, 0, SIZE_MAX};
+}
+
+byte_source memory_source(const char* bytes, size_t size) {
+    return {-1, bytes, size, 0, 0, SIZE_MAX};
+}
+
+byte_sink file_sink(int fd) {
+    return {fd, nullptr, 0, 0};
+}
+
+byte_sink memory_sink(char* bytes, size_t capacity) {
+    return {-1, bytes, capacity, 0};
+}
+
+namespace {
+
+ssize_t read_source(byte_source* source, char* destination, size_t capacity) {
+    if (source->fd >= 0) return read(source->fd, destination, capacity);
+    if (source->taken >= source->fails_after) {
+        errno = EIO;
+        return -1;
+    }
+    size_t count = std::min(capacity, source->size - source->taken);
+    if (source->most_per_read > 0) count = std::min(count, source->most_per_read);
+    count = std::min(count, source->fails_after - source->taken);
+    std::memcpy(destination, source->bytes + source->taken, count);
+    source->taken += count;
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t write_sink(byte_sink* sink, const char* bytes, size_t length) {
+    if (sink->fd >= 0) return write(sink->fd, bytes, length);
+    const size_t count = std::min(length, sink->capacity - sink->size);
+    if (count == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    std::memcpy(sink->bytes + sink->size, bytes, count);
+    sink->size += count;
+    return static_cast<ssize_t>(count);
+}
+
+}  // namespace
+
+void open_line_reader(line_reader* reader, byte_source* source) {
+    reader->source = source;
     reader->at_end = false;
     reader->bytes_read = 0;
     reader->start = 0;
@@ -31,7 +78,7 @@ bool fill_line_reader(line_reader* reader) {
         reader->end = kept;
     }
     for (;;) {
-        const ssize_t count = read(reader->fd, reader->data + reader->end, input_block_size - reader->end);
+        const ssize_t count = read_source(reader->source, reader->data + reader->end, input_block_size - reader->end);
         if (count > 0) {
             reader->end += static_cast<size_t>(count);
             reader->bytes_read += count;
@@ -154,8 +201,8 @@ piece_status read_long_line_piece(line_reader* reader, const char** piece, size_
     }
 }
 
-void open_output_writer(output_writer* writer, int fd) {
-    writer->fd = fd;
+void open_output_writer(output_writer* writer, byte_sink* sink) {
+    writer->sink = sink;
     writer->failed = false;
     writer->used = 0;
 }
@@ -164,7 +211,7 @@ namespace {
 
 bool write_all(output_writer* writer, const char* bytes, size_t length) {
     while (length > 0 && !writer->failed) {
-        const ssize_t count = write(writer->fd, bytes, length);
+        const ssize_t count = write_sink(writer->sink, bytes, length);
         if (count > 0) {
             bytes += count;
             length -= static_cast<size_t>(count);

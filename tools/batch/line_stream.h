@@ -28,8 +28,36 @@ constexpr size_t line_read_slack = 128;
 // overwritten or never written out), so that a copy can store whole vectors.
 constexpr size_t output_write_slack = 32;
 
+// Where input bytes come from: a file descriptor, or bytes in memory (for
+// tests and fuzzing) handed out as a pipe or a failing device would: at most
+// `most_per_read` bytes a read (0: as many as fit), and a read error once
+// `fails_after` bytes have been read.
+struct byte_source {
+    int fd;  // -1: the bytes in memory
+    const char* bytes;
+    size_t size;
+    size_t taken;
+    size_t most_per_read;
+    size_t fails_after;
+};
+
+byte_source file_source(int fd);
+byte_source memory_source(const char* bytes, size_t size);
+
+// Where output bytes go: a file descriptor, or a buffer in memory (for tests
+// and fuzzing) that fails a write as a full disk does once it is full.
+struct byte_sink {
+    int fd;  // -1: the buffer
+    char* bytes;
+    size_t capacity;
+    size_t size;
+};
+
+byte_sink file_sink(int fd);
+byte_sink memory_sink(char* bytes, size_t capacity);
+
 struct line_reader {
-    int fd;
+    byte_source* source;
     bool at_end;  // a read has returned end of input
     int64_t bytes_read;
     // data[start, end) is read but not yet handed out.
@@ -44,7 +72,7 @@ struct line_reader {
 
 enum class line_status { line, long_line, end_of_input, read_error };
 
-void open_line_reader(line_reader* reader, int fd);
+void open_line_reader(line_reader* reader, byte_source* source);
 
 // Reads more input behind what is unread, moving that to the front first.
 // Returns false on a read error.
@@ -64,13 +92,13 @@ enum class piece_status { more, last, read_error };
 piece_status read_long_line_piece(line_reader* reader, const char** piece, size_t* length);
 
 struct output_writer {
-    int fd;
+    byte_sink* sink;
     bool failed;  // a write has failed; nothing more is written
     size_t used;
     char data[output_buffer_size + output_write_slack];
 };
 
-void open_output_writer(output_writer* writer, int fd);
+void open_output_writer(output_writer* writer, byte_sink* sink);
 
 // Appends bytes, writing the buffer out when it is full. Returns false once
 // any write has failed.
