@@ -231,24 +231,29 @@ struct MemoryRun {
     std::string output;
 };
 
-struct MemoryEnds {
+// How a run in memory goes: its options, and how its ends behave.
+struct MemorySetup {
+    int threads = 1;
+    int verbosity = 0;
+    output_format format = output_format::full;
+    int lines_per_block = 0;
     size_t most_per_read = 0;
     size_t read_fails_after = SIZE_MAX;
     size_t output_capacity = SIZE_MAX;  // SIZE_MAX: enough for any output
 };
 
-MemoryRun run_in_memory(const std::string& input, int threads, int verbosity = 0,
-                        output_format format = output_format::full, MemoryEnds ends = {}) {
+MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
     byte_source source = memory_source(input.data(), input.size());
-    source.most_per_read = ends.most_per_read;
-    source.fails_after = ends.read_fails_after;
+    source.most_per_read = setup.most_per_read;
+    source.fails_after = setup.read_fails_after;
     // Every line gives at most its bytes, a comma, an identifier and a line end.
-    std::string buffer(ends.output_capacity != SIZE_MAX ? ends.output_capacity : 15 * input.size() + 300, '\0');
+    std::string buffer(setup.output_capacity != SIZE_MAX ? setup.output_capacity : 15 * input.size() + 300, '\0');
     byte_sink sink = memory_sink(buffer.data(), buffer.size());
     MemoryRun result{};
     result.printed = stdout_of([&] {
-        batch_options options = {"in.csv", "out.csv", verbosity, format, progress_mode::off};
-        options.threads = threads;
+        batch_options options = {"in.csv", "out.csv", setup.verbosity, setup.format, progress_mode::off};
+        options.threads = setup.threads;
+        options.lines_per_block = setup.lines_per_block;
         result.converted = convert_csv_buffers(&source, &sink, options);
     });
     buffer.resize(sink.size);
@@ -285,6 +290,12 @@ std::string mixed_input(unsigned seed, size_t lines) {
         }
         if (kind == 1 && random() % 64 == 0) {
             input += std::to_string(i) + "," + std::string(max_parsed_line + random() % 3, 'x');
+        } else if (kind == 2 && random() % 8 == 0) {
+            // Long enough to be converted outside the blocks of lines, as a
+            // record with a long extra column or with a long name.
+            const std::string filler(4000 + random() % 8000, 'y');
+            input += std::to_string(i) + (random() % 2 == 0 ? ",Jane Doe,123-45-6789,2,1970,1,31,,,,,,," + filler
+                                                            : ",Jane " + filler + ",123-45-6789,2,1970,1,31,,,,,,");
         } else {
             input += std::to_string(i) + "," + kinds[random() % std::size(kinds)];
         }
@@ -299,13 +310,16 @@ TEST(CsvBatchThreads, EveryThreadCountGivesWhatOneThreadGives) {
     const std::string input = mixed_input(11, 30000);
     for (const output_format format : {output_format::full, output_format::key_only}) {
         for (const size_t most_per_read : {size_t{0}, size_t{4093}}) {
-            const MemoryEnds ends = {most_per_read};
-            const MemoryRun alone = run_in_memory(input, 1, 0, format, ends);
+            MemorySetup setup;
+            setup.format = format;
+            setup.most_per_read = most_per_read;
+            const MemoryRun alone = run_in_memory(input, setup);
             ASSERT_TRUE(alone.converted);
             ASSERT_NE(alone.printed.find("Error in uuid_hash_set_patient_gender(), bogus gender 3 passed in.\n"),
                       std::string::npos);
             for (const int threads : {2, 3, 7}) {
-                const MemoryRun shared = run_in_memory(input, threads, 0, format, ends);
+                setup.threads = threads;
+                const MemoryRun shared = run_in_memory(input, setup);
                 EXPECT_TRUE(shared.converted);
                 EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads print differently";
                 EXPECT_TRUE(shared.output == alone.output)
@@ -316,12 +330,34 @@ TEST(CsvBatchThreads, EveryThreadCountGivesWhatOneThreadGives) {
     }
 }
 
+// Blocks of a line or a few: the ring of blocks goes round many times, and
+// lines carried from a full block to the next, lines too long for a block and
+// lines too long to parse meet block ends everywhere.
+TEST(CsvBatchThreads, SmallBlocksGiveWhatOneThreadGives) {
+    const std::string input = mixed_input(15, 4000);
+    const MemoryRun alone = run_in_memory(input, {});
+    for (const int lines_per_block : {1, 2, 3, 5}) {
+        for (const int threads : {2, 7}) {
+            MemorySetup setup;
+            setup.threads = threads;
+            setup.lines_per_block = lines_per_block;
+            const MemoryRun shared = run_in_memory(input, setup);
+            EXPECT_TRUE(shared.converted);
+            EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads, blocks of " << lines_per_block;
+            EXPECT_TRUE(shared.output == alone.output) << threads << " threads, blocks of " << lines_per_block;
+        }
+    }
+}
+
 // Verbose runs take one thread whatever is asked for.
 TEST(CsvBatchThreads, VerboseRunsAreUnchanged) {
     const std::string input = mixed_input(12, 3000);
     for (const int verbosity : {1, 2}) {
-        const MemoryRun alone = run_in_memory(input, 1, verbosity);
-        const MemoryRun shared = run_in_memory(input, 4, verbosity);
+        MemorySetup setup;
+        setup.verbosity = verbosity;
+        const MemoryRun alone = run_in_memory(input, setup);
+        setup.threads = 4;
+        const MemoryRun shared = run_in_memory(input, setup);
         EXPECT_TRUE(shared.printed == alone.printed);
         EXPECT_TRUE(shared.output == alone.output);
     }
@@ -338,11 +374,12 @@ TEST(CsvBatchThreads, ReadErrorIsReportedAsWithOneThread) {
     for (int i = 0; i < 12; ++i) failures.push_back(random() % input.size());
     for (const size_t fails_after : failures) {
         for (const size_t most_per_read : {size_t{0}, size_t{1000}}) {
-            MemoryEnds ends;
-            ends.most_per_read = most_per_read;
-            ends.read_fails_after = fails_after;
-            const MemoryRun alone = run_in_memory(input, 1, 0, output_format::full, ends);
-            const MemoryRun shared = run_in_memory(input, 4, 0, output_format::full, ends);
+            MemorySetup setup;
+            setup.most_per_read = most_per_read;
+            setup.read_fails_after = fails_after;
+            const MemoryRun alone = run_in_memory(input, setup);
+            setup.threads = 4;
+            const MemoryRun shared = run_in_memory(input, setup);
             EXPECT_FALSE(alone.converted);
             EXPECT_FALSE(shared.converted);
             EXPECT_TRUE(alone.printed.ends_with("Unable to read input file 'in.csv'.\n")) << fails_after;
@@ -358,15 +395,18 @@ TEST(CsvBatchThreads, WriteErrorIsReportedAsWithOneThread) {
     const std::string input = mixed_input(14, 20000);
     std::mt19937 random(14);
     for (const output_format format : {output_format::full, output_format::key_only}) {
-        const size_t whole = run_in_memory(input, 1, 0, format).output.size();
+        MemorySetup setup;
+        setup.format = format;
+        const size_t whole = run_in_memory(input, setup).output.size();
         std::vector<size_t> capacities = {0, 10, output_buffer_size - 1, output_buffer_size, output_buffer_size + 1,
                                           whole - 1};
         for (int i = 0; i < 12; ++i) capacities.push_back(random() % whole);
         for (const size_t capacity : capacities) {
-            MemoryEnds ends;
-            ends.output_capacity = capacity;
-            const MemoryRun alone = run_in_memory(input, 1, 0, format, ends);
-            const MemoryRun shared = run_in_memory(input, 4, 0, format, ends);
+            setup.output_capacity = capacity;
+            setup.threads = 1;
+            const MemoryRun alone = run_in_memory(input, setup);
+            setup.threads = 4;
+            const MemoryRun shared = run_in_memory(input, setup);
             EXPECT_FALSE(alone.converted);
             EXPECT_FALSE(shared.converted);
             EXPECT_TRUE(alone.printed.ends_with("Unable to write output file 'out.csv'.\n")) << capacity;

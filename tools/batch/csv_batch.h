@@ -23,6 +23,9 @@ struct batch_options {
     // thread among them (1: the calling thread alone). Verbose runs use one
     // thread whatever this says. The result does not depend on it.
     int threads = 1;
+    // Converter: lines per block that a thread takes at once, at most 512
+    // (0: 512). Only tests change it, so that small inputs fill many blocks.
+    int lines_per_block = 0;
 };
 
 // Converts the input into the output: the input's first line is dropped and

@@ -82,6 +82,7 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
     converter->input_path = input_path;
     converter->verbosity = verbosity;
     converter->threads = threads;
+    converter->lines_per_block = 0;
     converter->input = input;
     converter->output = output;
     converter->progress = progress;

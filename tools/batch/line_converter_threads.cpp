@@ -25,11 +25,15 @@
 
 namespace {
 
-// Room for the longest parsed line and its terminator, and for many lines
-// of a usual length.
-constexpr size_t block_text_size = 2 * max_parsed_line;
-constexpr size_t block_line_limit = 2048;
-static_assert(block_text_size >= max_parsed_line + 1, "every parsed line fits in an empty block");
+// Lines longer than this (few records are) are converted by the calling
+// thread in their place in the reader, after the blocks before them are
+// written, so that blocks stay small.
+constexpr size_t longest_block_line = 4096;
+// Room for five hundred lines of a usual length: enough work to make handing
+// a block to another thread cheap.
+constexpr size_t block_text_size = 32 * 1024;
+constexpr size_t block_line_limit = 512;
+static_assert(block_text_size >= longest_block_line + 1, "every line for a block fits in an empty one");
 
 struct block_line {
     uint32_t start;   // in the block's text
@@ -53,8 +57,10 @@ static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at 
 // Blocks 0, 1, 2, ... of the input go round `size` slots. The calling thread
 // fills block n once block n - size is written out.
 struct block_ring {
-    line_block* blocks;
-    size_t size;
+    // Allocated as the input first needs them, so that a small input takes
+    // little memory and a large one no more than these.
+    std::vector<line_block*> blocks;
+    size_t size;  // changed only by the calling thread, with the mutex held
     std::mutex mutex;
     std::condition_variable work_ready;  // a block to derive, or the end
     std::condition_variable block_done;
@@ -64,7 +70,7 @@ struct block_ring {
 };
 
 line_block* block_at(block_ring* ring, uint64_t number) {
-    return &ring->blocks[number % ring->size];
+    return ring->blocks[number % ring->size];
 }
 
 // The quick route over every line of a block. Identifiers are derived two at
@@ -115,10 +121,11 @@ void derive_blocks(block_ring* ring) {
     }
 }
 
-enum class fill_end { block_full, long_line, end_of_input, read_error };
+enum class fill_end { block_full, line_for_caller, long_line, end_of_input, read_error };
 
-// A line read that did not fit into the block being filled: it opens the
-// next one. It stays valid in the reader until the next read.
+// A line read that did not fit into the block being filled, which opens the
+// next one, or a line longer than longest_block_line, which the calling
+// thread converts. It stays valid in the reader until the next read.
 struct carried_line {
     char* text;
     size_t length;
@@ -127,8 +134,10 @@ struct carried_line {
 fill_end fill_block(line_converter* run, line_block* block, carried_line* carried) {
     block->line_count = 0;
     block->used = 0;
+    const size_t most_lines =
+        run->lines_per_block > 0 && run->lines_per_block < block_line_limit ? run->lines_per_block : block_line_limit;
     fill_end end = fill_end::block_full;
-    while (block->line_count < block_line_limit) {
+    while (block->line_count < most_lines) {
         char* line = carried->text;
         size_t length = carried->length;
         carried->text = nullptr;
@@ -141,6 +150,11 @@ fill_end fill_block(line_converter* run, line_block* block, carried_line* carrie
                 break;
             }
         }
+        if (length > longest_block_line) {
+            *carried = {line, length};
+            end = fill_end::line_for_caller;
+            break;
+        }
         if (length + 1 > block_text_size - block->used) {
             *carried = {line, length};
             break;
@@ -150,6 +164,8 @@ fill_end fill_block(line_converter* run, line_block* block, carried_line* carrie
                                              false, {}};
         block->used += length + 1;
     }
+    // The quick route may read beyond the last line: bytes with values.
+    std::memset(block->text + block->used, 0, line_read_slack);
     block->bytes_read = run->input->bytes_read;
     return end;
 }
@@ -164,6 +180,19 @@ void await_block(block_ring* ring, const line_block* block) {
             ring->block_done.wait(lock);
         }
     }
+}
+
+// A line too long for a block, where the reader holds it: the quick route
+// or the general path, as for a line of a block.
+bool convert_line_in_place(line_converter* run, const char* line, size_t length) {
+    uuid_hash_data record;
+    if (read_csv_line_fast(line, length, &record) != fast_line::derived) {
+        return convert_by_general_path(run, line, length);
+    }
+    derive_identifier(&record);
+    if (!write_derived_line(run->output, line, length, record.uuid)) return false;
+    ++run->processed;
+    return true;
 }
 
 bool write_block(line_converter* run, const line_block* block) {
@@ -181,13 +210,60 @@ bool write_block(line_converter* run, const line_block* block) {
     return true;
 }
 
-run_step convert_in_ring(line_converter* run, block_ring* ring) {
+// Threads beyond the calling one, started once the input fills every block:
+// a small input is not worth starting them.
+struct block_workers {
+    std::vector<std::thread> threads;
+    size_t wanted;
+    bool started;
+};
+
+void start_workers(block_workers* workers, block_ring* ring) {
+    if (workers->started) return;
+    workers->started = true;
+    workers->threads.reserve(workers->wanted);
+    for (size_t i = 0; i < workers->wanted; ++i) {
+        // std::thread reports a thread it cannot start only by throwing; the
+        // threads started do the work, the calling thread among them.
+        try {
+            workers->threads.emplace_back(derive_blocks, ring);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+}
+
+void stop_workers(block_workers* workers, block_ring* ring) {
+    {
+        const std::lock_guard<std::mutex> lock(ring->mutex);
+        ring->stopping = true;
+    }
+    ring->work_ready.notify_all();
+    for (std::thread& thread : workers->threads) thread.join();
+}
+
+// Block `number`'s slot holds a block, unless the memory is lacking: then the
+// ring keeps the blocks it has (while it is first filled, blocks 0 to
+// number - 1 are the only ones and keep their slots). False when the ring is
+// full now.
+bool allocate_block(block_ring* ring, uint64_t number) {
+    line_block*& slot = ring->blocks[number % ring->size];
+    if (slot != nullptr) return true;
+    slot = new (std::nothrow) line_block;
+    if (slot != nullptr) return true;
+    const std::lock_guard<std::mutex> lock(ring->mutex);
+    ring->size = number;
+    return false;
+}
+
+run_step convert_in_ring(line_converter* run, block_ring* ring, block_workers* workers) {
     uint64_t next_fill = 0;
     uint64_t next_write = 0;
     carried_line carried = {nullptr, 0};
     fill_end end = fill_end::block_full;
     for (;;) {
         while (end == fill_end::block_full && next_fill - next_write < ring->size) {
+            if (!allocate_block(ring, next_fill)) break;
             line_block* block = block_at(ring, next_fill);
             end = fill_block(run, block, &carried);
             if (block->line_count == 0) break;
@@ -199,11 +275,19 @@ run_step convert_in_ring(line_converter* run, block_ring* ring) {
             ring->work_ready.notify_one();
             ++next_fill;
         }
+        // Once every block is filled and more input waits, the work is worth
+        // the threads.
+        if (end == fill_end::block_full) start_workers(workers, ring);
         if (next_write == next_fill) {
             // Everything read so far is written: what stopped the reading
             // comes next.
             switch (end) {
                 case fill_end::block_full:
+                    continue;
+                case fill_end::line_for_caller:
+                    if (!convert_line_in_place(run, carried.text, carried.length)) return run_step::write_failed;
+                    carried = {nullptr, 0};
+                    end = fill_end::block_full;
                     continue;
                 case fill_end::long_line: {
                     const run_step step = pass_long_line(run, run->output);
@@ -228,33 +312,16 @@ run_step convert_in_ring(line_converter* run, block_ring* ring) {
 
 run_step convert_lines_in_parallel(line_converter* run) {
     const size_t threads = static_cast<size_t>(run->threads);
-    // Enough blocks that no thread waits for another to be filled or written.
-    const size_t ring_size = 2 * threads + 2;
-    // Allocated and cleared whole at the start, so that memory use does not
-    // depend on the input. Without the memory, one thread does the work.
-    auto* blocks = new (std::nothrow) line_block[ring_size]();
-    if (blocks == nullptr) return convert_lines_in_turn(run);
     block_ring ring;
-    ring.blocks = blocks;
-    ring.size = ring_size;
-    std::vector<std::thread> workers;
-    workers.reserve(threads - 1);
-    for (size_t i = 1; i < threads; ++i) {
-        // std::thread reports a thread it cannot start only by throwing; the
-        // threads started do the work, the calling thread among them.
-        try {
-            workers.emplace_back(derive_blocks, &ring);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    const run_step step = convert_in_ring(run, &ring);
-    {
-        const std::lock_guard<std::mutex> lock(ring.mutex);
-        ring.stopping = true;
-    }
-    ring.work_ready.notify_all();
-    for (std::thread& worker : workers) worker.join();
-    delete[] blocks;
+    // Enough blocks that no thread waits for another to be filled or written.
+    ring.size = 2 * threads + 2;
+    ring.blocks.assign(ring.size, nullptr);
+    // Without memory for one block, the calling thread does the work alone.
+    ring.blocks[0] = new (std::nothrow) line_block;
+    if (ring.blocks[0] == nullptr) return convert_lines_in_turn(run);
+    block_workers workers = {{}, threads - 1, false};
+    const run_step step = convert_in_ring(run, &ring, &workers);
+    stop_workers(&workers, &ring);
+    for (line_block* block : ring.blocks) delete block;
     return step;
 }

@@ -64,10 +64,19 @@ void open_line_reader(line_reader* reader, byte_source* source) {
     reader->start = 0;
     reader->end = 0;
     reader->scan = 0;
-    // Scans read whole vectors, also past the data read so far; those bytes
-    // decide nothing, but they have defined values.
-    std::memset(reader->data, 0, sizeof reader->data);
 }
+
+namespace {
+
+// Scans read whole vectors, also past the data read so far (a last line's
+// terminator and the read slack behind it): those bytes decide nothing, but
+// they have defined values.
+bool clear_behind_data(line_reader* reader) {
+    std::memset(reader->data + reader->end, 0, 1 + line_read_slack);
+    return true;
+}
+
+}  // namespace
 
 bool fill_line_reader(line_reader* reader) {
     if (reader->start > 0) {
@@ -82,11 +91,11 @@ bool fill_line_reader(line_reader* reader) {
         if (count > 0) {
             reader->end += static_cast<size_t>(count);
             reader->bytes_read += count;
-            return true;
+            return clear_behind_data(reader);
         }
         if (count == 0) {
             reader->at_end = true;
-            return true;
+            return clear_behind_data(reader);
         }
         if (errno != EINTR) return false;
     }
