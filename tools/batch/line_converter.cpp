@@ -174,6 +174,7 @@ run_step drop_first_line(line_converter* run) {
         case line_status::long_line:
             return pass_long_line(run, nullptr);
         case line_status::read_error:
+        case line_status::needs_buffer:  // only a pinned reader, which this is not
             break;
     }
     return run_step::read_failed;
@@ -196,6 +197,7 @@ run_step convert_lines_in_turn(line_converter* run) {
             case line_status::end_of_input:
                 return run_step::done;
             case line_status::read_error:
+            case line_status::needs_buffer:  // only a pinned reader, which this is not
                 return run_step::read_failed;
         }
     }

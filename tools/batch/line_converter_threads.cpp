@@ -1,16 +1,23 @@
 // The threaded conversion of silent runs.
 //
-// The calling thread reads the input and copies its lines, in order, into a
-// ring of blocks. Any thread, the calling one included, takes the next block
-// not yet taken and runs the quick route over its lines, deriving their
+// The calling thread reads the input and cuts it into lines, in order, and
+// hands them out in blocks: a block names up to a few hundred lines where the
+// reader holds them. Any thread, the calling one included, takes the next
+// block not yet taken and runs the quick route over its lines, deriving their
 // identifiers (in pairs, as the single-threaded conversion does); it prints
 // nothing, and marks each line the quick route cannot answer. The calling
 // thread then writes the blocks out in input order: the quick lines with
 // their identifiers, and the marked lines through the general path, which
 // prints. So every message is printed by the one thread, in input order,
 // between exactly the writes it comes between with one thread, and a write
-// fails at the same line. Only blocks in the ring are ever held: memory does
-// not grow with the input.
+// fails at the same line.
+//
+// While a block is out, the bytes of its lines stay where they are: the
+// reader is pinned, reads on behind its data and, once its buffer is full,
+// goes on in another buffer, taking over what is unread. A buffer is reused
+// once every block with lines in it is written. Memory is a fixed number of
+// blocks and buffers, whatever the input.
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -23,75 +30,105 @@
 #include "identifier_derivation.h"
 #include "line_converter.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Lines longer than this (few records are) are converted by the calling
-// thread in their place in the reader, after the blocks before them are
-// written, so that blocks stay small.
+// thread where the reader holds them, after the blocks before them are
+// written, so that a thread can copy any line of a block into a small buffer.
 constexpr size_t longest_block_line = 4096;
-// Room for five hundred lines of a usual length: enough work to make handing
-// a block to another thread cheap.
-constexpr size_t block_text_size = 32 * 1024;
-constexpr size_t block_line_limit = 512;
-static_assert(block_text_size >= longest_block_line + 1, "every line for a block fits in an empty one");
+// A block holds at most this many lines, or about this many bytes of lines:
+// enough work to make handing it to another thread cheap.
+constexpr size_t block_line_limit = 128;
+constexpr size_t block_byte_limit = 8 * 1024;
 
-struct block_line {
-    uint32_t start;   // in the block's text
-    uint32_t length;  // without the terminator that follows it
-    bool derived;     // by the quick route: `uuid` holds its identifier
+// Written by the calling thread.
+struct line_place {
+    const char* text;  // in a reader buffer
+    size_t length;
+};
+
+// Written by the thread that derives the block.
+struct line_result {
+    bool derived;  // by the quick route: `uuid` holds its identifier
     char uuid[12];
 };
 
 struct line_block {
     size_t line_count;
-    size_t used;          // bytes of text
-    int64_t bytes_read;   // input read when the block was filled, for the progress line
-    bool done;            // derived; guarded by the ring's mutex
-    block_line lines[block_line_limit];
-    // Each line followed by its terminator; the quick route may read
-    // csv_line_slack bytes beyond a terminator.
-    char text[block_text_size + line_read_slack];
+    int64_t bytes_read;  // input read when the block was filled, for the progress line
+    std::atomic<bool> done;  // derived
+    line_place lines[block_line_limit];
+    line_result results[block_line_limit];
 };
-static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
 
 // Blocks 0, 1, 2, ... of the input go round `size` slots. The calling thread
-// fills block n once block n - size is written out.
+// fills block n once block n - size is written out, and hands it out by
+// counting it in `filled`; a thread takes it by counting it in `taken`.
+//
+// Handing out, taking and finishing a block cost an atomic operation each. A
+// thread that finds nothing to do waits a little (most waits are short) and
+// then sleeps; the one that makes the work only wakes it when it sleeps.
 struct block_ring {
-    // Allocated as the input first needs them, so that a small input takes
-    // little memory and a large one no more than these.
-    std::vector<line_block*> blocks;
-    size_t size;  // changed only by the calling thread, with the mutex held
+    line_block* blocks;
+    size_t size;
+    std::atomic<uint64_t> filled{0};
+    std::atomic<uint64_t> taken{0};
+    std::atomic<bool> stopping{false};
+    std::atomic<int> workers_asleep{0};
+    std::atomic<bool> caller_asleep{false};
     std::mutex mutex;
-    std::condition_variable work_ready;  // a block to derive, or the end
-    std::condition_variable block_done;
-    uint64_t filled = 0;   // blocks handed out to derive
-    uint64_t taken = 0;    // blocks a thread has taken to derive
-    bool stopping = false;
+    std::condition_variable work_ready;  // for workers: a block to derive, or the end
+    std::condition_variable block_done;  // for the calling thread
 };
 
 line_block* block_at(block_ring* ring, uint64_t number) {
-    return ring->blocks[number % ring->size];
+    return &ring->blocks[number % ring->size];
 }
 
-// The quick route over every line of a block. Identifiers are derived two at
-// a time, the zero identifier alone (there is nothing to hash).
+// One step of waiting for another thread, a few dozen nanoseconds.
+void pause_briefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// How long a thread looks for work before it sleeps: about as long as
+// deriving a block of lines takes.
+constexpr int pauses_before_sleep = 2000;
+
+// The quick route over every line of a block, each copied into a buffer of
+// this thread's first (the quick route reads whole vectors beyond a line's
+// end, where the reader may be writing meanwhile). Identifiers are derived
+// two at a time, the zero identifier alone (there is nothing to hash).
 void derive_block(line_block* block) {
+    static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
+    char line[longest_block_line + 1 + csv_line_slack];
+    std::memset(line, 0, sizeof line);
     uuid_hash_data records[2];
-    block_line* waiting = nullptr;  // read into records[0], derived with the next one
+    line_result* waiting = nullptr;  // read into records[0], derived with the next one
     for (size_t i = 0; i < block->line_count; ++i) {
-        block_line* line = &block->lines[i];
+        const line_place& place = block->lines[i];
+        line_result* result = &block->results[i];
+        std::memcpy(line, place.text, place.length);
+        line[place.length] = '\0';
         uuid_hash_data* record = &records[waiting != nullptr ? 1 : 0];
-        line->derived = read_csv_line_fast(block->text + line->start, line->length, record) == fast_line::derived;
-        if (!line->derived) continue;
+        result->derived = read_csv_line_fast(line, place.length, record) == fast_line::derived;
+        if (!result->derived) continue;
         if ((record->flags & ANY_SSN) == 0) {
             derive_identifier(record);
-            std::memcpy(line->uuid, record->uuid, 12);
+            std::memcpy(result->uuid, record->uuid, 12);
         } else if (waiting == nullptr) {
-            waiting = line;
+            waiting = result;
         } else {
             derive_identifier_pair(&records[0], &records[1]);
             std::memcpy(waiting->uuid, records[0].uuid, 12);
-            std::memcpy(line->uuid, records[1].uuid, 12);
+            std::memcpy(result->uuid, records[1].uuid, 12);
             waiting = nullptr;
         }
     }
@@ -101,84 +138,161 @@ void derive_block(line_block* block) {
     }
 }
 
-// Takes the next block handed out and derives it; with the ring's mutex
-// held on entry and on return.
-void derive_next_block(block_ring* ring, std::unique_lock<std::mutex>& lock) {
-    line_block* block = block_at(ring, ring->taken++);
-    lock.unlock();
+// Takes the next block handed out, if there is one, and derives it.
+bool derive_next_block(block_ring* ring) {
+    uint64_t number = ring->taken.load(std::memory_order_relaxed);
+    do {
+        if (number >= ring->filled.load(std::memory_order_acquire)) return false;
+    } while (!ring->taken.compare_exchange_weak(number, number + 1, std::memory_order_acq_rel));
+    line_block* block = block_at(ring, number);
     derive_block(block);
-    lock.lock();
-    block->done = true;
-    ring->block_done.notify_one();
+    block->done.store(true, std::memory_order_seq_cst);
+    // The calling thread announces its sleep before it looks at the block a
+    // last time, so either it sees the block done or it is woken here.
+    if (ring->caller_asleep.load(std::memory_order_seq_cst)) {
+        { const std::lock_guard<std::mutex> lock(ring->mutex); }
+        ring->block_done.notify_one();
+    }
+    return true;
+}
+
+bool work_or_end(const block_ring* ring) {
+    return ring->stopping.load(std::memory_order_seq_cst) ||
+           ring->taken.load(std::memory_order_seq_cst) < ring->filled.load(std::memory_order_seq_cst);
 }
 
 void derive_blocks(block_ring* ring) {
-    std::unique_lock<std::mutex> lock(ring->mutex);
     for (;;) {
-        ring->work_ready.wait(lock, [ring] { return ring->stopping || ring->taken < ring->filled; });
-        if (ring->stopping) return;
-        derive_next_block(ring, lock);
+        if (derive_next_block(ring)) continue;
+        int pauses = 0;
+        while (!work_or_end(ring) && ++pauses < pauses_before_sleep) pause_briefly();
+        if (!work_or_end(ring)) {
+            std::unique_lock<std::mutex> lock(ring->mutex);
+            ring->workers_asleep.fetch_add(1, std::memory_order_seq_cst);
+            ring->work_ready.wait(lock, [ring] { return work_or_end(ring); });
+            ring->workers_asleep.fetch_sub(1, std::memory_order_seq_cst);
+        }
+        if (ring->stopping.load(std::memory_order_seq_cst)) return;
     }
 }
 
-enum class fill_end { block_full, line_for_caller, long_line, end_of_input, read_error };
+// Hands out the block the calling thread has filled.
+void hand_out_block(block_ring* ring, line_block* block) {
+    block->done.store(false, std::memory_order_relaxed);
+    ring->filled.fetch_add(1, std::memory_order_seq_cst);
+    // A worker announces its sleep before it looks for work a last time, so
+    // either it finds this block or it is woken here.
+    if (ring->workers_asleep.load(std::memory_order_seq_cst) > 0) {
+        { const std::lock_guard<std::mutex> lock(ring->mutex); }
+        ring->work_ready.notify_one();
+    }
+}
 
-// A line read that did not fit into the block being filled, which opens the
-// next one, or a line longer than longest_block_line, which the calling
-// thread converts. It stays valid in the reader until the next read.
-struct carried_line {
+// The buffers the reader reads into: its own, and others lent as it needs
+// them.
+struct reader_buffers {
+    std::vector<char*> buffers;  // [0] is the reader's own
+    // Per buffer: the blocks to be written before it is free again (one past
+    // the last block with lines in it).
+    std::vector<uint64_t> in_use_until;
+    size_t current;
+    size_t most;  // buffers beyond the reader's own
+};
+
+// Moves the reader into a free buffer, allocating one while fewer than
+// `most` are. False when every buffer holds lines of blocks not written yet.
+bool lend_buffer(line_reader* reader, reader_buffers* buffers, uint64_t written) {
+    size_t free = buffers->buffers.size();
+    for (size_t i = 0; i < buffers->buffers.size(); ++i) {
+        if (i != buffers->current && buffers->in_use_until[i] <= written) free = i;
+    }
+    if (free == buffers->buffers.size()) {
+        if (buffers->buffers.size() > buffers->most) return false;
+        char* buffer = new (std::nothrow) char[reader_buffer_size];
+        if (buffer == nullptr) {
+            // Without the memory, no more than the buffers there are.
+            buffers->most = buffers->buffers.size() - 1;
+            return false;
+        }
+        buffers->buffers.push_back(buffer);
+        buffers->in_use_until.push_back(0);
+    }
+    move_line_reader(reader, buffers->buffers[free]);
+    buffers->current = free;
+    return true;
+}
+
+enum class fill_end { block_full, needs_buffer, line_for_caller, long_line, end_of_input, read_error };
+
+// A line longer than longest_block_line, which the calling thread converts
+// where the reader holds it (valid until the next read).
+struct caller_line {
     char* text;
     size_t length;
 };
 
-fill_end fill_block(line_converter* run, line_block* block, carried_line* carried) {
+// Asks for the memory ahead of its use, all at once: the block was last used
+// by another thread, and fetching it line by line as it is touched makes
+// the calling thread wait for each in turn.
+template <typename T>
+void fetch_ahead(const T& object, bool for_writing) {
+    const char* bytes = reinterpret_cast<const char*>(&object);
+    for (size_t offset = 0; offset < sizeof object; offset += 64) {
+        if (for_writing) {
+            __builtin_prefetch(bytes + offset, 1);
+        } else {
+            __builtin_prefetch(bytes + offset, 0);
+        }
+    }
+}
+
+fill_end fill_block(line_converter* run, line_block* block, uint64_t number, reader_buffers* buffers,
+                    caller_line* for_caller) {
+    fetch_ahead(block->lines, true);
     block->line_count = 0;
-    block->used = 0;
     const size_t most_lines =
         run->lines_per_block > 0 && run->lines_per_block < block_line_limit ? run->lines_per_block : block_line_limit;
+    size_t bytes = 0;
     fill_end end = fill_end::block_full;
-    while (block->line_count < most_lines) {
-        char* line = carried->text;
-        size_t length = carried->length;
-        carried->text = nullptr;
-        if (line == nullptr) {
-            const line_status status = read_text_line(run->input, &line, &length);
-            if (status != line_status::line) {
-                end = status == line_status::long_line      ? fill_end::long_line
-                      : status == line_status::end_of_input ? fill_end::end_of_input
-                                                            : fill_end::read_error;
-                break;
-            }
+    while (block->line_count < most_lines && bytes < block_byte_limit) {
+        char* line = nullptr;
+        size_t length = 0;
+        const line_status status = read_text_line(run->input, &line, &length);
+        if (status != line_status::line) {
+            end = status == line_status::needs_buffer   ? fill_end::needs_buffer
+                  : status == line_status::long_line    ? fill_end::long_line
+                  : status == line_status::end_of_input ? fill_end::end_of_input
+                                                        : fill_end::read_error;
+            break;
         }
         if (length > longest_block_line) {
-            *carried = {line, length};
+            *for_caller = {line, length};
             end = fill_end::line_for_caller;
             break;
         }
-        if (length + 1 > block_text_size - block->used) {
-            *carried = {line, length};
-            break;
-        }
-        std::memcpy(block->text + block->used, line, length + 1);
-        block->lines[block->line_count++] = {static_cast<uint32_t>(block->used), static_cast<uint32_t>(length),
-                                             false, {}};
-        block->used += length + 1;
+        block->lines[block->line_count++] = {line, length};
+        bytes += length + 1;
+        // The line's bytes stay in place until the block is written.
+        run->input->pinned = true;
+        buffers->in_use_until[buffers->current] = number + 1;
     }
-    // The quick route may read beyond the last line: bytes with values.
-    std::memset(block->text + block->used, 0, line_read_slack);
     block->bytes_read = run->input->bytes_read;
     return end;
 }
 
 // Waits until the block is derived, deriving blocks not yet taken meanwhile.
 void await_block(block_ring* ring, const line_block* block) {
-    std::unique_lock<std::mutex> lock(ring->mutex);
-    while (!block->done) {
-        if (ring->taken < ring->filled) {
-            derive_next_block(ring, lock);
-        } else {
-            ring->block_done.wait(lock);
+    int pauses = 0;
+    while (!block->done.load(std::memory_order_acquire)) {
+        if (derive_next_block(ring)) continue;
+        if (++pauses < pauses_before_sleep) {
+            pause_briefly();
+            continue;
         }
+        std::unique_lock<std::mutex> lock(ring->mutex);
+        ring->caller_asleep.store(true, std::memory_order_seq_cst);
+        ring->block_done.wait(lock, [block] { return block->done.load(std::memory_order_seq_cst); });
+        ring->caller_asleep.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -196,14 +310,15 @@ bool convert_line_in_place(line_converter* run, const char* line, size_t length)
 }
 
 bool write_block(line_converter* run, const line_block* block) {
+    fetch_ahead(block->results, false);
     for (size_t i = 0; i < block->line_count; ++i) {
         count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
-        const block_line& line = block->lines[i];
-        const char* text = block->text + line.start;
-        if (line.derived) {
-            if (!write_derived_line(run->output, text, line.length, line.uuid)) return false;
+        const line_place& line = block->lines[i];
+        const line_result& result = block->results[i];
+        if (result.derived) {
+            if (!write_derived_line(run->output, line.text, line.length, result.uuid)) return false;
             ++run->processed;
-        } else if (!convert_by_general_path(run, text, line.length)) {
+        } else if (!convert_by_general_path(run, line.text, line.length)) {
             return false;
         }
     }
@@ -234,59 +349,45 @@ void start_workers(block_workers* workers, block_ring* ring) {
 }
 
 void stop_workers(block_workers* workers, block_ring* ring) {
-    {
-        const std::lock_guard<std::mutex> lock(ring->mutex);
-        ring->stopping = true;
-    }
+    ring->stopping.store(true, std::memory_order_seq_cst);
+    { const std::lock_guard<std::mutex> lock(ring->mutex); }
     ring->work_ready.notify_all();
     for (std::thread& thread : workers->threads) thread.join();
 }
 
-// Block `number`'s slot holds a block, unless the memory is lacking: then the
-// ring keeps the blocks it has (while it is first filled, blocks 0 to
-// number - 1 are the only ones and keep their slots). False when the ring is
-// full now.
-bool allocate_block(block_ring* ring, uint64_t number) {
-    line_block*& slot = ring->blocks[number % ring->size];
-    if (slot != nullptr) return true;
-    slot = new (std::nothrow) line_block;
-    if (slot != nullptr) return true;
-    const std::lock_guard<std::mutex> lock(ring->mutex);
-    ring->size = number;
-    return false;
-}
-
-run_step convert_in_ring(line_converter* run, block_ring* ring, block_workers* workers) {
+run_step convert_in_ring(line_converter* run, block_ring* ring, reader_buffers* buffers, block_workers* workers) {
     uint64_t next_fill = 0;
     uint64_t next_write = 0;
-    carried_line carried = {nullptr, 0};
+    caller_line for_caller = {nullptr, 0};
     fill_end end = fill_end::block_full;
     for (;;) {
         while (end == fill_end::block_full && next_fill - next_write < ring->size) {
-            if (!allocate_block(ring, next_fill)) break;
             line_block* block = block_at(ring, next_fill);
-            end = fill_block(run, block, &carried);
-            if (block->line_count == 0) break;
-            {
-                const std::lock_guard<std::mutex> lock(ring->mutex);
-                block->done = false;
-                ++ring->filled;
-            }
-            ring->work_ready.notify_one();
+            end = fill_block(run, block, next_fill, buffers, &for_caller);
+            if (block->line_count == 0) continue;
+            hand_out_block(ring, block);
             ++next_fill;
+        }
+        if (end == fill_end::needs_buffer && lend_buffer(run->input, buffers, next_write)) {
+            end = fill_end::block_full;
+            continue;
         }
         // Once every block is filled and more input waits, the work is worth
         // the threads.
-        if (end == fill_end::block_full) start_workers(workers, ring);
+        if (end == fill_end::block_full || end == fill_end::needs_buffer) start_workers(workers, ring);
         if (next_write == next_fill) {
-            // Everything read so far is written: what stopped the reading
-            // comes next.
+            // Everything read so far is written, so the reader is free to
+            // move what it holds: what stopped the reading comes next.
+            run->input->pinned = false;
             switch (end) {
                 case fill_end::block_full:
+                case fill_end::needs_buffer:
+                    end = fill_end::block_full;
                     continue;
                 case fill_end::line_for_caller:
-                    if (!convert_line_in_place(run, carried.text, carried.length)) return run_step::write_failed;
-                    carried = {nullptr, 0};
+                    if (!convert_line_in_place(run, for_caller.text, for_caller.length)) {
+                        return run_step::write_failed;
+                    }
                     end = fill_end::block_full;
                     continue;
                 case fill_end::long_line: {
@@ -305,6 +406,9 @@ run_step convert_in_ring(line_converter* run, block_ring* ring, block_workers* w
         await_block(ring, oldest);
         if (!write_block(run, oldest)) return run_step::write_failed;
         ++next_write;
+        // No block left with lines in the reader's buffer: it may move what
+        // it holds again, rather than need another buffer.
+        if (buffers->in_use_until[buffers->current] <= next_write) run->input->pinned = false;
     }
 }
 
@@ -314,14 +418,20 @@ run_step convert_lines_in_parallel(line_converter* run) {
     const size_t threads = static_cast<size_t>(run->threads);
     block_ring ring;
     // Enough blocks that no thread waits for another to be filled or written.
-    ring.size = 2 * threads + 2;
-    ring.blocks.assign(ring.size, nullptr);
-    // Without memory for one block, the calling thread does the work alone.
-    ring.blocks[0] = new (std::nothrow) line_block;
-    if (ring.blocks[0] == nullptr) return convert_lines_in_turn(run);
+    ring.size = 8 * threads;
+    // Without the memory, the calling thread does the work alone.
+    ring.blocks = new (std::nothrow) line_block[ring.size];
+    if (ring.blocks == nullptr) return convert_lines_in_turn(run);
+    // Enough buffers for the lines of every block, one being read into, and
+    // one to spare.
+    reader_buffers buffers = {{run->input->data}, {0}, 0, 2 + ring.size * block_byte_limit / input_block_size};
     block_workers workers = {{}, threads - 1, false};
-    const run_step step = convert_in_ring(run, &ring, &workers);
+    const run_step step = convert_in_ring(run, &ring, &buffers, &workers);
     stop_workers(&workers, &ring);
-    for (line_block* block : ring.blocks) delete block;
+    // Whatever is unread goes back to the reader's own buffer (a read error
+    // or a failed write may leave some), which outlives the borrowed ones.
+    if (run->input->data != run->input->own) move_line_reader(run->input, run->input->own);
+    for (size_t i = 1; i < buffers.buffers.size(); ++i) delete[] buffers.buffers[i];
+    delete[] ring.blocks;
     return step;
 }

@@ -64,6 +64,8 @@ void open_line_reader(line_reader* reader, byte_source* source) {
     reader->start = 0;
     reader->end = 0;
     reader->scan = 0;
+    reader->data = reader->own;
+    reader->pinned = false;
 }
 
 namespace {
@@ -79,7 +81,8 @@ bool clear_behind_data(line_reader* reader) {
 }  // namespace
 
 bool fill_line_reader(line_reader* reader) {
-    if (reader->start > 0) {
+    // A pinned reader reads on behind its data, in the room left.
+    if (reader->start > 0 && !reader->pinned) {
         const size_t kept = reader->end - reader->start;
         std::memmove(reader->data, reader->data + reader->start, kept);
         reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
@@ -139,6 +142,11 @@ bool cr_awaits_next_block(const line_reader* reader, size_t line_end) {
     return reader->data[line_end] == '\r' && line_end + 1 == reader->end && !reader->at_end;
 }
 
+// A pinned reader with no room left behind its data.
+bool buffer_full(const line_reader* reader) {
+    return reader->pinned && reader->end == input_block_size;
+}
+
 // Moves the read position past the line end at `line_end`.
 void take_line_end(line_reader* reader, size_t line_end) {
     size_t next = line_end + 1;
@@ -148,6 +156,17 @@ void take_line_end(line_reader* reader, size_t line_end) {
 
 }  // namespace
 
+void move_line_reader(line_reader* reader, char* buffer) {
+    const size_t kept = reader->end - reader->start;
+    std::memcpy(buffer, reader->data + reader->start, kept);
+    reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
+    reader->start = 0;
+    reader->end = kept;
+    reader->data = buffer;
+    reader->pinned = false;
+    clear_behind_data(reader);
+}
+
 line_status read_text_line(line_reader* reader, char** line, size_t* length) {
     for (;;) {
         const size_t line_end = find_line_end(reader);
@@ -155,6 +174,7 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length) {
         if (size > max_parsed_line) return line_status::long_line;
         if (line_end < reader->end) {
             if (cr_awaits_next_block(reader, line_end)) {
+                if (buffer_full(reader)) return line_status::needs_buffer;
                 if (!fill_line_reader(reader)) return line_status::read_error;
                 continue;
             }
@@ -175,6 +195,7 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length) {
         }
         // A line of at most max_parsed_line bytes that is not complete yet:
         // after moving it to the front there is room for a large read.
+        if (buffer_full(reader)) return line_status::needs_buffer;
         if (!fill_line_reader(reader)) return line_status::read_error;
     }
 }

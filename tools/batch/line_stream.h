@@ -56,6 +56,10 @@ struct byte_sink {
 byte_sink file_sink(int fd);
 byte_sink memory_sink(char* bytes, size_t capacity);
 
+// A reader's buffer: a block, one more byte for the terminator of a last
+// line, then the read slack.
+constexpr size_t reader_buffer_size = input_block_size + 1 + line_read_slack;
+
 struct line_reader {
     byte_source* source;
     bool at_end;  // a read has returned end of input
@@ -66,11 +70,17 @@ struct line_reader {
     // No CR or LF lies in data[start, scan): each byte is searched for a
     // line end only once, however often a line waits for more input.
     size_t scan;
-    // One more for the terminator of a last line, then the read slack.
-    char data[input_block_size + 1 + line_read_slack];
+    // The buffer: `own`, or one lent by move_line_reader.
+    char* data;
+    // Lines handed out from `data` are still in use elsewhere, so what is
+    // unread must not be moved within it: reading goes on in the room behind
+    // the data, and once there is none needs another buffer
+    // (line_status::needs_buffer).
+    bool pinned;
+    char own[reader_buffer_size];
 };
 
-enum class line_status { line, long_line, end_of_input, read_error };
+enum class line_status { line, long_line, end_of_input, read_error, needs_buffer };
 
 void open_line_reader(line_reader* reader, byte_source* source);
 
@@ -82,7 +92,16 @@ bool fill_line_reader(line_reader* reader);
 // stay valid until the next call; the line end is replaced by a terminator.
 // line_status::long_line: the line is longer than max_parsed_line and nothing
 // of it has been taken yet; read it with read_long_line_piece.
+// line_status::needs_buffer (only when pinned): the line goes on beyond the
+// buffer's end, and reading on needs move_line_reader first.
+//
+// A pinned reader never writes to the bytes of lines it has handed out (nor
+// to their terminators), so other threads may read those while it reads on.
 line_status read_text_line(line_reader* reader, char** line, size_t* length);
+
+// Goes on in `buffer` (reader_buffer_size bytes), which takes what is unread;
+// the reader is no longer pinned.
+void move_line_reader(line_reader* reader, char* buffer);
 
 enum class piece_status { more, last, read_error };
 
