@@ -1,26 +1,28 @@
 // The threaded conversion of silent runs.
 //
 // The input goes through in blocks of a few hundred lines, numbered in input
-// order. Every thread, the calling one among them, does the same: in its
-// reading turn (one thread at a time) it reads the next block's lines; then
-// it runs the quick route over them, deriving their identifiers (in pairs, as
-// the single-threaded conversion does), which prints nothing and marks each
-// line the quick route cannot answer; then, in its writing turn (block after
-// block, in input order), it writes the block out: the quick lines with
-// their identifiers, the marked lines through the general path, which
-// prints. So messages and output come in exactly the order one thread gives,
-// a write fails at the same line, and no two threads ever print at once.
-// Each block stays with one thread from reading to writing, so its lines
-// stay in that thread's cache.
+// order, which go round a ring of slots. There are three kinds of work, and
+// every thread, the calling one among them, does whichever is there: reading
+// the next block's lines (one thread at a time); deriving a block that is
+// read, by the quick route, which prints nothing, marks each line it cannot
+// answer and prepares the output of the others (any number of threads, each
+// on its own block); and writing out the derived blocks in input order (one
+// thread at a time): the prepared output, and the marked lines through the
+// general path, which prints. So messages and output come in exactly the
+// order one thread gives, a write fails at the same line, and no two
+// threads ever print at once. A thread derives the block it has just read
+// when it can, while its lines are in its cache.
 //
 // While a block is out, the bytes of its lines stay where they are: the
 // reader is pinned, reads on behind its data and, once its buffer is full,
 // goes on in another buffer, taking over what is unread. A buffer is reused
-// once every block with lines in it is written. Memory is a block per thread
-// and a few buffers, whatever the input.
+// once every block with lines in it is written. Memory is a few blocks per
+// thread and a few buffers, whatever the input. No thread ever waits while
+// it holds work another may need.
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -37,14 +39,17 @@
 
 namespace {
 
-// Lines longer than this (few records are) are converted in their writing
-// turn, where the reader holds them, so that a thread can copy any line of a
-// block into a small buffer.
+// Lines longer than this (few records are) are converted when their turn to
+// be written comes, where the reader holds them, so that a thread can copy
+// any line of a block into a small buffer.
 constexpr size_t longest_block_line = 4096;
 // A block holds at most this many lines, or about this many bytes of lines:
-// enough work to make the turns cheap.
-constexpr size_t block_line_limit = 512;
-constexpr size_t block_byte_limit = 32 * 1024;
+// enough work to make passing it between threads cheap.
+constexpr size_t block_line_limit = 256;
+constexpr size_t block_byte_limit = 16 * 1024;
+// Slots per thread, so that threads find work while a block waits to be
+// written.
+constexpr size_t slots_per_thread = 4;
 
 struct line_place {
     const char* text;  // in a reader buffer
@@ -52,14 +57,17 @@ struct line_place {
 };
 
 struct line_result {
-    bool derived;  // by the quick route: its output is ready
+    bool derived;  // by the quick route: its output is prepared
     uint32_t output_size;
 };
 
 // What ended the reading of a block.
 enum class block_end { more, line_for_caller, long_line, end_of_input, read_error };
 
+enum slot_state : int { slot_free, slot_read, slot_deriving, slot_derived };
+
 struct line_block {
+    std::atomic<int> state{slot_free};
     uint64_t number;
     size_t line_count;
     int64_t bytes_read;  // input read when the block was read, for the progress line
@@ -70,8 +78,7 @@ struct line_block {
     size_t long_length;
     line_place lines[block_line_limit];
     line_result results[block_line_limit];
-    // The output of the lines the quick route derived, one after another,
-    // prepared by the thread that derives the block.
+    // The output of the lines the quick route derived, one after another.
     char output[block_byte_limit + longest_block_line + 14 * block_line_limit];
 };
 
@@ -102,47 +109,65 @@ struct reader_buffers {
 struct shared_conversion {
     line_converter* run;
     size_t lines_per_block;
+    // Blocks are allocated as the input first needs them (the reader does
+    // that), so that a small input takes little memory. When memory runs
+    // out while they are first used, the slots there are are all there is.
+    std::unique_ptr<std::atomic<line_block*>[]> blocks;
+    std::atomic<size_t> slots;
 
-    // The reading turn: the reader, the block numbers and the buffers.
+    // Reading: the reader, its buffers and the block numbers. Taken only
+    // when free, except by a writer that takes the reader over.
     std::mutex reading;
-    uint64_t next_block = 0;
+    uint64_t next_read = 0;
+    // A block ended at a line that its writing must take from the reader:
+    // no block is read until then.
+    bool reading_paused = false;
     bool reading_over = false;
     reader_buffers buffers;
 
-    // The writing turn: the writer, the counts and the progress line belong
-    // to the thread whose block is the next to write.
-    std::atomic<uint64_t> written{0};
-    bool failed = false;
+    // Writing: the writer, the counts and the progress line. Taken only when
+    // free.
+    std::mutex writing;
+    std::atomic<uint64_t> next_write{0};
     run_step outcome = run_step::done;
-    std::atomic<bool> stop_reading{false};
+    std::atomic<bool> finished{false};  // everything written, or a failure
 
-    // Threads that sleep until `written` changes.
+    // Threads with nothing to do sleep until something changes.
+    std::atomic<uint64_t> changes{0};
     std::atomic<int> asleep{0};
     std::mutex sleeping;
-    std::condition_variable written_changed;
+    std::condition_variable changed;
 };
 
-// Waits until `ready()`, which turns true only when `written` changes.
-template <typename Ready>
-void await_written(shared_conversion* shared, Ready ready) {
+// The block in block `number`'s slot; null while the slot has none.
+line_block* slot_of(shared_conversion* shared, uint64_t number) {
+    return shared->blocks[number % shared->slots.load(std::memory_order_acquire)].load(std::memory_order_acquire);
+}
+
+void announce_change(shared_conversion* shared) {
+    shared->changes.fetch_add(1, std::memory_order_seq_cst);
+    if (shared->asleep.load(std::memory_order_seq_cst) > 0) {
+        { const std::lock_guard<std::mutex> lock(shared->sleeping); }
+        shared->changed.notify_all();
+    }
+}
+
+// Waits until something changes after `seen`, or everything is finished.
+void await_change(shared_conversion* shared, uint64_t seen) {
+    const auto changed = [shared, seen] {
+        return shared->changes.load(std::memory_order_seq_cst) != seen ||
+               shared->finished.load(std::memory_order_seq_cst);
+    };
     for (int pauses = 0; pauses < pauses_before_sleep; ++pauses) {
-        if (ready()) return;
+        if (changed()) return;
         pause_briefly();
     }
     std::unique_lock<std::mutex> lock(shared->sleeping);
-    // Announced before the last look, so that whoever changes `written`
+    // Announced before the last look, so that whoever changes something
     // after it wakes this thread.
     shared->asleep.fetch_add(1, std::memory_order_seq_cst);
-    shared->written_changed.wait(lock, ready);
+    shared->changed.wait(lock, changed);
     shared->asleep.fetch_sub(1, std::memory_order_seq_cst);
-}
-
-void pass_writing_turn(shared_conversion* shared, uint64_t next) {
-    shared->written.store(next, std::memory_order_seq_cst);
-    if (shared->asleep.load(std::memory_order_seq_cst) > 0) {
-        { const std::lock_guard<std::mutex> lock(shared->sleeping); }
-        shared->written_changed.notify_all();
-    }
 }
 
 // Moves the reader into a free buffer, allocating one while fewer than
@@ -169,48 +194,27 @@ bool lend_buffer(line_reader* reader, reader_buffers* buffers, uint64_t written)
     return true;
 }
 
-// In the reading turn: the next block's lines. The turn stays with the
-// thread when the block ends at a line it converts in place or at a line too
-// long to parse, which only its writing turn can take from the reader.
-// False when the reading is over.
-bool read_block(shared_conversion* shared, line_block* block) {
-    for (int tries = 0; !shared->reading.try_lock(); ++tries) {
-        if (tries < pauses_before_sleep) {
-            pause_briefly();
-        } else {
-            shared->reading.lock();
-            break;
-        }
-    }
-    if (shared->reading_over || shared->stop_reading.load(std::memory_order_relaxed)) {
-        shared->reading.unlock();
-        return false;
-    }
+// Reads block `number`'s lines into its slot. False when nothing could be
+// read now: the block would need a buffer that blocks not written yet hold.
+bool fill_block(shared_conversion* shared, line_block* block, uint64_t number, uint64_t written) {
     line_reader* reader = shared->run->input;
     reader_buffers* buffers = &shared->buffers;
-    block->number = shared->next_block++;
+    block->number = number;
     block->line_count = 0;
     block->end = block_end::more;
-    const size_t most_lines = shared->lines_per_block;
     size_t bytes = 0;
-    while (block->line_count < most_lines && bytes < block_byte_limit) {
+    while (block->line_count < shared->lines_per_block && bytes < block_byte_limit) {
         // Once every block with lines in the buffer is written, the reader
         // may move what it holds again rather than need another buffer.
-        if (buffers->in_use_until[buffers->current] <= shared->written.load(std::memory_order_acquire)) {
-            reader->pinned = false;
-        }
+        if (buffers->in_use_until[buffers->current] <= written) reader->pinned = false;
         char* line = nullptr;
         size_t length = 0;
         const line_status status = read_text_line(reader, &line, &length);
         if (status == line_status::needs_buffer) {
-            // Blocks before this one free a buffer once they are written.
-            if (!lend_buffer(reader, buffers, shared->written.load(std::memory_order_acquire))) {
-                const uint64_t before = shared->written.load(std::memory_order_acquire);
-                await_written(shared, [shared, before] {
-                    return shared->written.load(std::memory_order_seq_cst) != before;
-                });
-            }
-            continue;
+            if (lend_buffer(reader, buffers, written)) continue;
+            // The block goes with what it has; reading goes on once blocks
+            // are written.
+            return block->line_count > 0;
         }
         if (status != line_status::line) {
             block->end = status == line_status::long_line      ? block_end::long_line
@@ -227,12 +231,50 @@ bool read_block(shared_conversion* shared, line_block* block) {
         block->lines[block->line_count++] = {line, length};
         bytes += length + 1;
         reader->pinned = true;
-        buffers->in_use_until[buffers->current] = block->number + 1;
+        buffers->in_use_until[buffers->current] = number + 1;
     }
     block->bytes_read = reader->bytes_read;
-    if (block->end == block_end::end_of_input || block->end == block_end::read_error) shared->reading_over = true;
-    if (block->end != block_end::line_for_caller && block->end != block_end::long_line) shared->reading.unlock();
     return true;
+}
+
+// The block for block `number`'s slot, allocated on its first use; null
+// when there is no memory for it (blocks from `number` on then use the slots
+// before it, which are the only ones).
+line_block* slot_block(shared_conversion* shared, uint64_t number) {
+    std::atomic<line_block*>& slot = shared->blocks[number % shared->slots.load(std::memory_order_relaxed)];
+    line_block* block = slot.load(std::memory_order_relaxed);
+    if (block != nullptr) return block;
+    block = new (std::nothrow) line_block;
+    if (block == nullptr) {
+        shared->slots.store(number, std::memory_order_release);
+        return nullptr;
+    }
+    slot.store(block, std::memory_order_release);
+    return block;
+}
+
+// Reads the next block if the reader and a slot are free; its number goes
+// to *read.
+bool try_read(shared_conversion* shared, uint64_t* read) {
+    if (!shared->reading.try_lock()) return false;
+    bool done = false;
+    if (!shared->reading_over && !shared->reading_paused && !shared->finished.load(std::memory_order_acquire)) {
+        const uint64_t number = shared->next_read;
+        const uint64_t written = shared->next_write.load(std::memory_order_acquire);
+        line_block* block = number < written + shared->slots.load(std::memory_order_relaxed) ? slot_block(shared, number)
+                                                                                           : nullptr;
+        if (block != nullptr && fill_block(shared, block, number, written)) {
+            shared->next_read = number + 1;
+            shared->reading_paused = block->end == block_end::line_for_caller || block->end == block_end::long_line;
+            shared->reading_over = block->end == block_end::end_of_input || block->end == block_end::read_error;
+            block->state.store(slot_read, std::memory_order_release);
+            *read = number;
+            done = true;
+        }
+    }
+    shared->reading.unlock();
+    if (done) announce_change(shared);
+    return done;
 }
 
 // The quick route over every line of a block, each copied into a buffer of
@@ -282,6 +324,26 @@ void derive_block(line_block* block, const line_output* output) {
         result.output_size = static_cast<uint32_t>(size);
         to += size;
     }
+}
+
+// Derives the block in the slot if it is read and no thread has taken it.
+bool try_derive(shared_conversion* shared, line_block* block) {
+    int expected = slot_read;
+    if (!block->state.compare_exchange_strong(expected, slot_deriving, std::memory_order_acq_rel)) return false;
+    derive_block(block, shared->run->output);
+    block->state.store(slot_derived, std::memory_order_release);
+    announce_change(shared);
+    return true;
+}
+
+// Derives the oldest block that is read and not taken.
+bool try_derive_any(shared_conversion* shared) {
+    const uint64_t first = shared->next_write.load(std::memory_order_acquire);
+    for (uint64_t number = first; number < first + shared->slots.load(std::memory_order_acquire); ++number) {
+        line_block* block = slot_of(shared, number);
+        if (block != nullptr && try_derive(shared, block)) return true;
+    }
+    return false;
 }
 
 // A line too long for a block, where the reader holds it: the quick route
@@ -336,38 +398,55 @@ bool write_lines(line_converter* run, const line_block* block) {
     return true;
 }
 
-// In the writing turn: the block's lines, then what ended its reading.
-void write_block(shared_conversion* shared, const line_block* block) {
+// The block's lines, then what ended its reading. False when the run ends
+// with it (the input's end, or a failure).
+bool write_block(shared_conversion* shared, const line_block* block) {
     line_converter* run = shared->run;
-    const bool holds_reading = block->end == block_end::line_for_caller || block->end == block_end::long_line;
-    if (!shared->failed) {
-        run_step step = write_lines(run, block) ? run_step::done : run_step::write_failed;
-        if (step == run_step::done && holds_reading) {
-            // Every line before is written and no block after is read: the
-            // reader is this thread's alone.
-            run->input->pinned = false;
-            if (block->end == block_end::line_for_caller) {
-                if (!convert_line_in_place(run, block->long_text, block->long_length)) step = run_step::write_failed;
-            } else {
-                step = pass_long_line(run, run->output);
-            }
-        } else if (step == run_step::done && block->end == block_end::read_error) {
-            step = run_step::read_failed;
+    run_step step = write_lines(run, block) ? run_step::done : run_step::write_failed;
+    if (step == run_step::done && (block->end == block_end::line_for_caller || block->end == block_end::long_line)) {
+        // Every line before is written and no block after is read: the
+        // reader is this thread's to take over.
+        const std::lock_guard<std::mutex> lock(shared->reading);
+        run->input->pinned = false;
+        if (block->end == block_end::line_for_caller) {
+            if (!convert_line_in_place(run, block->long_text, block->long_length)) step = run_step::write_failed;
+        } else {
+            step = pass_long_line(run, run->output);
         }
-        if (step != run_step::done) {
-            shared->failed = true;
-            shared->outcome = step;
-            shared->stop_reading.store(true, std::memory_order_relaxed);
-        }
+        shared->reading_paused = false;
+        if (step != run_step::done) shared->reading_over = true;
     }
-    if (holds_reading) {
-        if (shared->failed) shared->reading_over = true;
-        shared->reading.unlock();
-    }
+    if (step == run_step::done && block->end == block_end::read_error) step = run_step::read_failed;
+    shared->outcome = step;
+    return step == run_step::done && block->end != block_end::end_of_input;
 }
 
-// The threads beyond the calling one, started by it once a block ends with
-// more input to come: a small input is not worth starting them.
+// Writes out the derived blocks that are next in order, if the writer is
+// free.
+bool try_write(shared_conversion* shared) {
+    const auto next_derived = [shared] {
+        line_block* block = slot_of(shared, shared->next_write.load(std::memory_order_acquire));
+        return block != nullptr && block->state.load(std::memory_order_acquire) == slot_derived ? block : nullptr;
+    };
+    if (next_derived() == nullptr || !shared->writing.try_lock()) return false;
+    bool wrote = false;
+    while (!shared->finished.load(std::memory_order_relaxed)) {
+        const uint64_t number = shared->next_write.load(std::memory_order_relaxed);
+        line_block* block = next_derived();
+        if (block == nullptr) break;
+        const bool goes_on = write_block(shared, block);
+        block->state.store(slot_free, std::memory_order_release);
+        shared->next_write.store(number + 1, std::memory_order_release);
+        if (!goes_on) shared->finished.store(true, std::memory_order_seq_cst);
+        wrote = true;
+    }
+    shared->writing.unlock();
+    if (wrote) announce_change(shared);
+    return wrote;
+}
+
+// The threads beyond the calling one, started by it once the input has
+// filled every slot: a small input is not worth starting them.
 struct block_workers {
     std::vector<std::thread> threads;
     size_t wanted;
@@ -390,20 +469,33 @@ void start_workers(shared_conversion* shared, block_workers* workers) {
     }
 }
 
-// Every thread's work, until the reading is over. `workers` is set for the
-// calling thread only.
+// Every thread's work, until everything is finished. `workers` is set for
+// the calling thread only. Writing first (it frees slots), then deriving
+// what this thread has just read, then reading, then deriving any block.
 void convert_blocks(shared_conversion* shared, block_workers* workers) {
-    line_block* block = new (std::nothrow) line_block;
-    if (block == nullptr) return;  // the other threads do the work
-    while (read_block(shared, block)) {
-        if (workers != nullptr && !workers->started && block->end == block_end::more) start_workers(shared, workers);
-        derive_block(block, shared->run->output);
-        const uint64_t number = block->number;
-        await_written(shared, [shared, number] { return shared->written.load(std::memory_order_seq_cst) == number; });
-        write_block(shared, block);
-        pass_writing_turn(shared, number + 1);
+    constexpr uint64_t none = ~uint64_t{0};
+    uint64_t mine = none;
+    for (;;) {
+        const uint64_t seen = shared->changes.load(std::memory_order_seq_cst);
+        if (shared->finished.load(std::memory_order_seq_cst)) return;
+        if (try_write(shared)) continue;
+        if (mine != none) {
+            line_block* block = slot_of(shared, mine);
+            mine = none;
+            if (block != nullptr && try_derive(shared, block)) continue;
+        }
+        if (try_read(shared, &mine)) {
+            // Once the input has filled every slot and goes on, the work is
+            // worth the threads.
+            if (workers != nullptr && !workers->started && mine + 1 >= shared->slots.load(std::memory_order_relaxed) &&
+                slot_of(shared, mine)->end == block_end::more) {
+                start_workers(shared, workers);
+            }
+            continue;
+        }
+        if (try_derive_any(shared)) continue;
+        await_change(shared, seen);
     }
-    delete block;
 }
 
 }  // namespace
@@ -414,11 +506,19 @@ run_step convert_lines_in_parallel(line_converter* run) {
     shared.run = run;
     shared.lines_per_block =
         run->lines_per_block > 0 && run->lines_per_block < block_line_limit ? run->lines_per_block : block_line_limit;
-    // Enough buffers for the lines of a block per thread, one being read
-    // into, and one to spare.
-    shared.buffers = {{run->input->data}, {0}, 0, 2 + threads * block_byte_limit / input_block_size};
-    // Each thread reads what it goes on to convert.
-    run->input->most_per_read = block_byte_limit;
+    const size_t slots = slots_per_thread * threads;
+    shared.slots.store(slots);
+    // Without the memory for the slots and one block, the calling thread
+    // does the work alone.
+    shared.blocks.reset(new (std::nothrow) std::atomic<line_block*>[slots]());
+    if (shared.blocks == nullptr) return convert_lines_in_turn(run);
+    shared.blocks[0] = new (std::nothrow) line_block;
+    if (shared.blocks[0] == nullptr) return convert_lines_in_turn(run);
+    // Enough buffers for the lines of every slot, one being read into, and
+    // one to spare.
+    shared.buffers = {{run->input->data}, {0}, 0, 2 + slots * block_byte_limit / input_block_size};
+    // A thread reads about what it goes on to derive.
+    run->input->most_per_read = 2 * block_byte_limit;
     block_workers workers = {{}, threads - 1, false};
     convert_blocks(&shared, &workers);
     for (std::thread& worker : workers.threads) worker.join();
@@ -428,5 +528,6 @@ run_step convert_lines_in_parallel(line_converter* run) {
     run->input->pinned = false;
     if (run->input->data != run->input->own) move_line_reader(run->input, run->input->own);
     for (size_t i = 1; i < shared.buffers.buffers.size(); ++i) delete[] shared.buffers.buffers[i];
+    for (size_t i = 0; i < slots; ++i) delete shared.blocks[i].load();
     return shared.outcome;
 }
