@@ -285,8 +285,9 @@ bool try_read(shared_conversion* shared, uint64_t* read) {
 // are in this thread's cache.
 void derive_block(line_block* block, const line_output* output) {
     static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
-    char line[longest_block_line + 1 + csv_line_slack];
-    std::memset(line, 0, sizeof line);
+    // Zero to begin with (so that what the quick route reads beyond a line
+    // has values), and kept from block to block.
+    thread_local char line[longest_block_line + 1 + csv_line_slack];
     char uuids[block_line_limit][12];
     uuid_hash_data records[2];
     size_t waiting = block_line_limit;  // a line read into records[0], derived with the next one
