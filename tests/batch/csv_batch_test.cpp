@@ -349,6 +349,26 @@ TEST(CsvBatchThreads, SmallBlocksGiveWhatOneThreadGives) {
     }
 }
 
+// Thousands of short lines to a block (blank lines, lone keys, short
+// records) among records: more lines than a thread takes at once.
+TEST(CsvBatchThreads, ShortLinesGiveWhatOneThreadGives) {
+    const char* const shorts[] = {"\n", "\r\n", "7\n", ",\n", "8,x\n", "9,,,,,,,,,,,,\n"};
+    std::mt19937 random(16);
+    std::string input = "header\n";
+    for (int i = 0; i < 200000; ++i) {
+        input += random() % 16 == 0 ? std::to_string(i) + ",Jane Doe,123-45-6789,2,1970,1,31,,,,,,\n"
+                                    : std::string(shorts[random() % std::size(shorts)]);
+    }
+    const MemoryRun alone = run_in_memory(input, {});
+    for (const int threads : {2, 3}) {
+        MemorySetup setup;
+        setup.threads = threads;
+        const MemoryRun shared = run_in_memory(input, setup);
+        EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads";
+        EXPECT_TRUE(shared.output == alone.output) << threads << " threads";
+    }
+}
+
 // Verbose runs take one thread whatever is asked for.
 TEST(CsvBatchThreads, VerboseRunsAreUnchanged) {
     const std::string input = mixed_input(12, 3000);

@@ -23,8 +23,8 @@ struct batch_options {
     // thread among them (1: the calling thread alone). Verbose runs use one
     // thread whatever this says. The result does not depend on it.
     int threads = 1;
-    // Converter: lines per block that a thread takes at once, at most 256
-    // (0: 256). Only tests change it, so that small inputs fill many blocks.
+    // Converter: the most lines a thread takes at once (0: as many as fit in
+    // its block). Only tests set it, so that small inputs fill many blocks.
     int lines_per_block = 0;
 };
 

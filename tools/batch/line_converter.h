@@ -26,7 +26,7 @@ struct line_converter {
     // Threads deriving identifiers at level 0 (the calling thread among
     // them); verbose runs use the calling thread alone.
     int threads;
-    size_t lines_per_block;  // in the threaded conversion, at most 256 (0: 256)
+    size_t lines_per_block;  // the most a thread takes at once (0: as many as fit)
     line_reader* input;
     line_output* output;
     progress_meter* progress;

@@ -1,24 +1,26 @@
 // The threaded conversion of silent runs.
 //
-// The input goes through in blocks of a few hundred lines, numbered in input
-// order, which go round a ring of slots. There are three kinds of work, and
-// every thread, the calling one among them, does whichever is there: reading
-// the next block's lines (one thread at a time); deriving a block that is
-// read, by the quick route, which prints nothing, marks each line it cannot
-// answer and prepares the output of the others (any number of threads, each
-// on its own block); and writing out the derived blocks in input order (one
-// thread at a time): the prepared output, and the marked lines through the
-// general path, which prints. So messages and output come in exactly the
-// order one thread gives, a write fails at the same line, and no two
-// threads ever print at once. A thread derives the block it has just read
-// when it can, while its lines are in its cache.
+// The input goes through in blocks, numbered in input order, which go round a
+// ring of slots. A block is a chunk of whole lines as the reader holds them.
+// There are three kinds of work, and every thread, the calling one among
+// them, does whichever is there: reading the next chunk (one thread at a
+// time: a read and a look for the last line end, little more); deriving a
+// block that is read: cutting it into lines, running the quick route, which
+// prints nothing, marks each line it cannot answer and prepares the output of
+// the others (any number of threads, each on its own block); and writing out
+// the derived blocks in input order (one thread at a time): the prepared
+// output, and the marked lines through the general path, which prints. So
+// messages and output come in exactly the order one thread gives, a write
+// fails at the same line, and no two threads ever print at once. A thread
+// derives the block it has just read when it can, while its bytes are in its
+// cache.
 //
-// While a block is out, the bytes of its lines stay where they are: the
-// reader is pinned, reads on behind its data and, once its buffer is full,
-// goes on in another buffer, taking over what is unread. A buffer is reused
-// once every block with lines in it is written. Memory is a few blocks per
-// thread and a few buffers, whatever the input. No thread ever waits while
-// it holds work another may need.
+// While a block is out, its bytes stay where they are, and only the thread
+// that has the block writes into them: the reader is pinned, reads on behind
+// its data and, once its buffer is full, goes on in another buffer, taking
+// over what is unread. A buffer is reused once every block in it is written.
+// Memory is a few blocks per thread and a few buffers, whatever the input.
+// No thread ever waits while it holds work another may need.
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -39,47 +41,43 @@
 
 namespace {
 
-// Lines longer than this (few records are) are converted when their turn to
-// be written comes, where the reader holds them, so that a thread can copy
-// any line of a block into a small buffer.
-constexpr size_t longest_block_line = 4096;
-// A block holds at most this many lines, or about this many bytes of lines:
-// enough work to make passing it between threads cheap.
-constexpr size_t block_line_limit = 256;
-constexpr size_t block_byte_limit = 16 * 1024;
+// A chunk is about this many bytes (or one line, when that is longer). Its
+// first lines up to block_line_limit are derived; lines longer than
+// longest_derived_line, and lines beyond that many, take the general path
+// when the block is written, which gives the same output, so that a block's
+// memory stays small whatever its lines.
+constexpr size_t chunk_bytes = 32 * 1024;
+constexpr size_t block_line_limit = 1024;
+constexpr size_t longest_derived_line = 4096;
 // Slots per thread, so that threads find work while a block waits to be
 // written.
 constexpr size_t slots_per_thread = 4;
 
-struct line_place {
-    const char* text;  // in a reader buffer
-    size_t length;
-};
-
 struct line_result {
-    bool derived;  // by the quick route: its output is prepared
-    uint32_t output_size;
+    uint32_t offset;       // in the chunk
+    uint32_t length;
+    uint32_t output_size;  // of its prepared output; 0: the line takes the general path
 };
 
-// What ended the reading of a block.
-enum class block_end { more, line_for_caller, long_line, end_of_input, read_error };
+// What ended the reading of a block, after its chunk.
+enum class block_end { more, long_line, end_of_input, read_error };
 
 enum slot_state : int { slot_free, slot_read, slot_deriving, slot_derived };
 
 struct line_block {
     std::atomic<int> state{slot_free};
     uint64_t number;
-    size_t line_count;
+    char* chunk;  // in a reader buffer; null for a block of an end alone
+    size_t chunk_length;
     int64_t bytes_read;  // input read when the block was read, for the progress line
     block_end end;
-    // For line_for_caller: a line longer than longest_block_line, converted
-    // where the reader holds it.
-    char* long_text;
-    size_t long_length;
-    line_place lines[block_line_limit];
-    line_result results[block_line_limit];
-    // The output of the lines the quick route derived, one after another.
-    char output[block_byte_limit + longest_block_line + 14 * block_line_limit];
+    size_t line_count;    // lines cut by the deriving thread
+    size_t rest;          // where the lines it did not cut begin, in the chunk
+    line_result lines[block_line_limit];
+    // The output of the lines the quick route derived, one after another: at
+    // most their bytes (a chunk longer than chunk_bytes is one line, too
+    // long to derive) and 14 bytes a line.
+    char output[chunk_bytes + 1 + 14 * block_line_limit];
 };
 
 // One step of waiting for another thread, a few dozen nanoseconds.
@@ -194,44 +192,34 @@ bool lend_buffer(line_reader* reader, reader_buffers* buffers, uint64_t written)
     return true;
 }
 
-// Reads block `number`'s lines into its slot. False when nothing could be
-// read now: the block would need a buffer that blocks not written yet hold.
+// Reads block `number`'s chunk into its slot. False when nothing could be
+// read now: the reader needs a buffer that blocks not written yet hold.
 bool fill_block(shared_conversion* shared, line_block* block, uint64_t number, uint64_t written) {
     line_reader* reader = shared->run->input;
     reader_buffers* buffers = &shared->buffers;
     block->number = number;
-    block->line_count = 0;
+    block->chunk = nullptr;
+    block->chunk_length = 0;
     block->end = block_end::more;
-    size_t bytes = 0;
-    while (block->line_count < shared->lines_per_block && bytes < block_byte_limit) {
-        // Once every block with lines in the buffer is written, the reader
-        // may move what it holds again rather than need another buffer.
+    for (;;) {
+        // Once every block in the buffer is written, the reader may move what
+        // it holds again rather than need another buffer.
         if (buffers->in_use_until[buffers->current] <= written) reader->pinned = false;
-        char* line = nullptr;
-        size_t length = 0;
-        const line_status status = read_text_line(reader, &line, &length);
-        if (status == line_status::needs_buffer) {
+        const chunk_status status =
+            read_line_chunk(reader, chunk_bytes, shared->lines_per_block, &block->chunk, &block->chunk_length);
+        if (status == chunk_status::chunk) {
+            reader->pinned = true;
+            buffers->in_use_until[buffers->current] = number + 1;
+            break;
+        }
+        if (status == chunk_status::needs_buffer) {
             if (lend_buffer(reader, buffers, written)) continue;
-            // The block goes with what it has; reading goes on once blocks
-            // are written.
-            return block->line_count > 0;
+            return false;  // reading goes on once blocks are written
         }
-        if (status != line_status::line) {
-            block->end = status == line_status::long_line      ? block_end::long_line
-                         : status == line_status::end_of_input ? block_end::end_of_input
-                                                               : block_end::read_error;
-            break;
-        }
-        if (length > longest_block_line) {
-            block->long_text = line;
-            block->long_length = length;
-            block->end = block_end::line_for_caller;
-            break;
-        }
-        block->lines[block->line_count++] = {line, length};
-        bytes += length + 1;
-        reader->pinned = true;
-        buffers->in_use_until[buffers->current] = number + 1;
+        block->end = status == chunk_status::long_line      ? block_end::long_line
+                     : status == chunk_status::end_of_input ? block_end::end_of_input
+                                                            : block_end::read_error;
+        break;
     }
     block->bytes_read = reader->bytes_read;
     return true;
@@ -265,7 +253,7 @@ bool try_read(shared_conversion* shared, uint64_t* read) {
                                                                                            : nullptr;
         if (block != nullptr && fill_block(shared, block, number, written)) {
             shared->next_read = number + 1;
-            shared->reading_paused = block->end == block_end::line_for_caller || block->end == block_end::long_line;
+            shared->reading_paused = block->end == block_end::long_line;
             shared->reading_over = block->end == block_end::end_of_input || block->end == block_end::read_error;
             block->state.store(slot_read, std::memory_order_release);
             *read = number;
@@ -277,28 +265,46 @@ bool try_read(shared_conversion* shared, uint64_t* read) {
     return done;
 }
 
-// The quick route over every line of a block, each copied into a buffer of
-// this thread's first (the quick route reads whole vectors beyond a line's
-// end, where another thread may be reading meanwhile). Identifiers are
-// derived two at a time, the zero identifier alone (there is nothing to
-// hash); then the output of the derived lines is prepared, while the lines
-// are in this thread's cache.
+// Cuts the block's chunk into lines and runs the quick route over them. It
+// reads whole vectors beyond a line's end, so the last lines, whose vectors
+// would reach past the chunk (where other threads may be writing), are
+// copied into a buffer of this thread's first. Identifiers are derived two
+// at a time, the zero identifier alone (there is nothing to hash); then the
+// output of the derived lines is prepared, while they are in this thread's
+// cache.
 void derive_block(line_block* block, const line_output* output) {
     static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
     // Zero to begin with (so that what the quick route reads beyond a line
     // has values), and kept from block to block.
-    thread_local char line[longest_block_line + 1 + csv_line_slack];
+    thread_local char copy[longest_derived_line + 1 + csv_line_slack];
+    char* const chunk = block->chunk;
+    char* const chunk_end = chunk + block->chunk_length;
+    char* next = chunk;
+    size_t count = 0;
+    while (next < chunk_end && count < block_line_limit) {
+        char* line = nullptr;
+        size_t length = 0;
+        split_chunk_line(&next, chunk_end, &line, &length);
+        block->lines[count++] = {static_cast<uint32_t>(line - chunk), static_cast<uint32_t>(length), 0};
+    }
+    block->line_count = count;
+    block->rest = static_cast<size_t>(next - chunk);
+
     char uuids[block_line_limit][12];
     uuid_hash_data records[2];
     size_t waiting = block_line_limit;  // a line read into records[0], derived with the next one
-    for (size_t i = 0; i < block->line_count; ++i) {
-        const line_place& place = block->lines[i];
-        std::memcpy(line, place.text, place.length);
-        line[place.length] = '\0';
+    for (size_t i = 0; i < count; ++i) {
+        line_result& result = block->lines[i];
+        if (result.length > longest_derived_line) continue;
+        const char* line = chunk + result.offset;
+        if (line + result.length + 1 + csv_line_slack > chunk_end) {
+            std::memcpy(copy, line, result.length);
+            copy[result.length] = '\0';
+            line = copy;
+        }
         uuid_hash_data* record = &records[waiting != block_line_limit ? 1 : 0];
-        const bool derived = read_csv_line_fast(line, place.length, record) == fast_line::derived;
-        block->results[i].derived = derived;
-        if (!derived) continue;
+        if (read_csv_line_fast(line, result.length, record) != fast_line::derived) continue;
+        result.output_size = 1;  // derived; its size follows
         if ((record->flags & ANY_SSN) == 0) {
             derive_identifier(record);
             std::memcpy(uuids[i], record->uuid, 12);
@@ -316,12 +322,12 @@ void derive_block(line_block* block, const line_output* output) {
         std::memcpy(uuids[waiting], records[0].uuid, 12);
     }
     char* to = block->output;
-    for (size_t i = 0; i < block->line_count; ++i) {
-        line_result& result = block->results[i];
-        if (!result.derived) continue;
-        const line_place& place = block->lines[i];
-        const size_t size = identified_line_size(output, place.text, place.length);
-        compose_identified_line(to, place.text, size, uuids[i]);
+    for (size_t i = 0; i < count; ++i) {
+        line_result& result = block->lines[i];
+        if (result.output_size == 0) continue;
+        const char* line = chunk + result.offset;
+        const size_t size = identified_line_size(output, line, result.length);
+        compose_identified_line(to, line, size, uuids[i]);
         result.output_size = static_cast<uint32_t>(size);
         to += size;
     }
@@ -347,33 +353,19 @@ bool try_derive_any(shared_conversion* shared) {
     return false;
 }
 
-// A line too long for a block, where the reader holds it: the quick route
-// or the general path, as for a line of a block.
-bool convert_line_in_place(line_converter* run, const char* line, size_t length) {
-    uuid_hash_data record;
-    if (read_csv_line_fast(line, length, &record) != fast_line::derived) {
-        return convert_by_general_path(run, line, length);
-    }
-    derive_identifier(&record);
-    if (!write_derived_line(run->output, line, length, record.uuid)) return false;
-    ++run->processed;
-    return true;
-}
-
 // The prepared output of the derived lines goes into the writer's buffer as
 // many lines at once as fit, and the buffer is written out wherever one line
 // does not fit, exactly as line by line; the other lines take the general
-// path, which reads only the line's bytes (other threads may be writing next
-// to them).
-bool write_lines(line_converter* run, const line_block* block) {
+// path, which reads only the line's bytes.
+bool write_lines(line_converter* run, line_block* block) {
     output_writer* writer = run->output->writer;
     const char* prepared = block->output;
     size_t i = 0;
     while (i < block->line_count) {
-        if (!block->results[i].derived) {
+        const line_result& result = block->lines[i];
+        if (result.output_size == 0) {
             count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
-            const line_place& line = block->lines[i];
-            if (!convert_by_general_path(run, line.text, line.length)) return false;
+            if (!convert_by_general_path(run, block->chunk + result.offset, result.length)) return false;
             ++i;
             continue;
         }
@@ -381,10 +373,10 @@ bool write_lines(line_converter* run, const line_block* block) {
         const size_t room = output_room(writer);
         size_t bytes = 0;
         size_t next = i;
-        while (next < block->line_count && block->results[next].derived &&
-               bytes + block->results[next].output_size <= room) {
+        while (next < block->line_count && block->lines[next].output_size != 0 &&
+               bytes + block->lines[next].output_size <= room) {
             count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
-            bytes += block->results[next].output_size;
+            bytes += block->lines[next].output_size;
             ++run->processed;
             ++next;
         }
@@ -396,24 +388,30 @@ bool write_lines(line_converter* run, const line_block* block) {
         prepared += bytes;
         i = next;
     }
+    // Lines beyond the block's limit: cut here, all by the general path.
+    char* next = block->chunk + block->rest;
+    char* const chunk_end = block->chunk + block->chunk_length;
+    while (next < chunk_end) {
+        char* line = nullptr;
+        size_t length = 0;
+        split_chunk_line(&next, chunk_end, &line, &length);
+        count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
+        if (!convert_by_general_path(run, line, length)) return false;
+    }
     return true;
 }
 
 // The block's lines, then what ended its reading. False when the run ends
 // with it (the input's end, or a failure).
-bool write_block(shared_conversion* shared, const line_block* block) {
+bool write_block(shared_conversion* shared, line_block* block) {
     line_converter* run = shared->run;
     run_step step = write_lines(run, block) ? run_step::done : run_step::write_failed;
-    if (step == run_step::done && (block->end == block_end::line_for_caller || block->end == block_end::long_line)) {
-        // Every line before is written and no block after is read: the
-        // reader is this thread's to take over.
+    if (step == run_step::done && block->end == block_end::long_line) {
+        // Every block before is written and none after is read: the reader
+        // is this thread's to take over.
         const std::lock_guard<std::mutex> lock(shared->reading);
         run->input->pinned = false;
-        if (block->end == block_end::line_for_caller) {
-            if (!convert_line_in_place(run, block->long_text, block->long_length)) step = run_step::write_failed;
-        } else {
-            step = pass_long_line(run, run->output);
-        }
+        step = pass_long_line(run, run->output);
         shared->reading_paused = false;
         if (step != run_step::done) shared->reading_over = true;
     }
@@ -505,8 +503,7 @@ run_step convert_lines_in_parallel(line_converter* run) {
     const size_t threads = static_cast<size_t>(run->threads);
     shared_conversion shared;
     shared.run = run;
-    shared.lines_per_block =
-        run->lines_per_block > 0 && run->lines_per_block < block_line_limit ? run->lines_per_block : block_line_limit;
+    shared.lines_per_block = run->lines_per_block;
     const size_t slots = slots_per_thread * threads;
     shared.slots.store(slots);
     // Without the memory for the slots and one block, the calling thread
@@ -517,9 +514,9 @@ run_step convert_lines_in_parallel(line_converter* run) {
     if (shared.blocks[0] == nullptr) return convert_lines_in_turn(run);
     // Enough buffers for the lines of every slot, one being read into, and
     // one to spare.
-    shared.buffers = {{run->input->data}, {0}, 0, 2 + slots * block_byte_limit / input_block_size};
+    shared.buffers = {{run->input->data}, {0}, 0, 2 + slots * chunk_bytes / input_block_size};
     // A thread reads about what it goes on to derive.
-    run->input->most_per_read = 2 * block_byte_limit;
+    run->input->most_per_read = 4 * chunk_bytes;
     block_workers workers = {{}, threads - 1, false};
     convert_blocks(&shared, &workers);
     for (std::thread& worker : workers.threads) worker.join();

@@ -139,6 +139,48 @@ size_t find_line_end(line_reader* reader) {
     return position;
 }
 
+#if defined(__SSE2__)
+// The CRs and LFs among the 16 bytes at `at`, a bit each.
+uint32_t line_end_bits(const char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')))));
+}
+#endif
+
+// The first CR or LF in [from, to), or `to`; nothing outside is read.
+const char* first_line_end_between(const char* from, const char* to) {
+#if defined(__SSE2__)
+    // Thirty-two bytes a step while they last, so that most lines take one
+    // or two.
+    for (; to - from >= 32; from += 32) {
+        const uint32_t bits = line_end_bits(from) | (line_end_bits(from + 16) << 16);
+        if (bits != 0) return from + __builtin_ctz(bits);
+    }
+    for (; to - from >= 16; from += 16) {
+        const uint32_t bits = line_end_bits(from);
+        if (bits != 0) return from + __builtin_ctz(bits);
+    }
+#endif
+    while (from < to && *from != '\r' && *from != '\n') ++from;
+    return from;
+}
+
+// The last CR or LF in [from, to), or null; nothing outside is read.
+const char* last_line_end_between(const char* from, const char* to) {
+#if defined(__SSE2__)
+    for (; to - from >= 16; to -= 16) {
+        const uint32_t bits = line_end_bits(to - 16);
+        if (bits != 0) return to - 16 + (31 - __builtin_clz(bits));
+    }
+#endif
+    while (to > from) {
+        --to;
+        if (*to == '\r' || *to == '\n') return to;
+    }
+    return nullptr;
+}
+
 // A CR as the last byte read may be the first half of a CR LF; only more
 // input tells.
 bool cr_awaits_next_block(const line_reader* reader, size_t line_end) {
@@ -201,6 +243,76 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length) {
         if (buffer_full(reader)) return line_status::needs_buffer;
         if (!fill_line_reader(reader)) return line_status::read_error;
     }
+}
+
+chunk_status read_line_chunk(line_reader* reader, size_t most_bytes, size_t most_lines, char** chunk,
+                             size_t* length) {
+    for (;;) {
+        if (reader->start == reader->end && reader->at_end) return chunk_status::end_of_input;
+        char* const data = reader->data;
+        const size_t start = reader->start;
+        const size_t end = reader->end;
+        // Past the last line end within the window whose line is known to
+        // end there: a CR as the last byte read may yet be part of a CR LF.
+        size_t cut = 0;
+        const char* window_end = data + (end - start < most_bytes ? end : start + most_bytes);
+        for (const char* at = last_line_end_between(data + start, window_end); at != nullptr;
+             at = last_line_end_between(data + start, at)) {
+            const size_t position = static_cast<size_t>(at - data);
+            if (*at == '\n' || position + 1 < end || reader->at_end) {
+                cut = position + 1;
+                if (*at == '\r' && cut < end && data[cut] == '\n') ++cut;
+                break;
+            }
+        }
+        if (cut == 0) {
+            // The first line goes on beyond the window, or is not complete.
+            const size_t line_end = find_line_end(reader);
+            if (line_end - start > max_parsed_line) return chunk_status::long_line;
+            if (line_end < end) {
+                if (!cr_awaits_next_block(reader, line_end)) {
+                    cut = line_end + 1;
+                    if (data[line_end] == '\r' && cut < end && data[cut] == '\n') ++cut;
+                }
+            } else if (reader->at_end) {
+                cut = end;  // the last line, without a line end
+            }
+        }
+        if (cut == 0) {
+            if (buffer_full(reader)) return chunk_status::needs_buffer;
+            if (!fill_line_reader(reader)) return chunk_status::read_error;
+            continue;
+        }
+        if (most_lines > 0) {
+            size_t next = start;
+            for (size_t lines = 0; lines < most_lines && next < cut; ++lines) {
+                const size_t line_end = static_cast<size_t>(first_line_end_between(data + next, data + cut) - data);
+                next = line_end + 1;
+                if (line_end < cut && data[line_end] == '\r' && next < cut && data[next] == '\n') ++next;
+            }
+            if (next < cut) cut = next;
+        }
+        *chunk = data + start;
+        *length = cut - start;
+        reader->start = cut;
+        if (reader->scan < cut) reader->scan = cut;
+        return chunk_status::chunk;
+    }
+}
+
+void split_chunk_line(char** from, char* to, char** line, size_t* length) {
+    char* const start = *from;
+    char* const line_end = const_cast<char*>(first_line_end_between(start, to));
+    *line = start;
+    *length = static_cast<size_t>(line_end - start);
+    if (line_end == to) {
+        *from = to;
+        return;
+    }
+    char* next = line_end + 1;
+    if (*line_end == '\r' && next < to && *next == '\n') ++next;
+    *line_end = '\0';
+    *from = next;
 }
 
 piece_status read_long_line_piece(line_reader* reader, const char** piece, size_t* length) {

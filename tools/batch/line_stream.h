@@ -106,6 +106,26 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length);
 // the reader is no longer pinned.
 void move_line_reader(line_reader* reader, char* buffer);
 
+enum class chunk_status { chunk, long_line, end_of_input, read_error, needs_buffer };
+
+// The next run of whole lines, as they are (their line ends not replaced),
+// for a caller that cuts them itself (split_chunk_line): within about
+// `most_bytes` bytes, or the first line alone when it is longer, and at most
+// `most_lines` lines (0: any number). Cut into lines, a chunk gives exactly
+// the lines read_text_line hands out. line_status's other answers mean what
+// they mean there; a line too long to parse is taken with
+// read_long_line_piece. The chunk's bytes stay where they are until the
+// reader is moved or reads on without being pinned; the reader writes
+// nothing into them.
+chunk_status read_line_chunk(line_reader* reader, size_t most_bytes, size_t most_lines, char** chunk,
+                             size_t* length);
+
+// The first line of a chunk's rest [*from, to): *line and *length, with its
+// line end replaced by a terminator (the last line of the input, which may
+// have no line end, is followed by one already). *from moves past it.
+// Reads nothing at or beyond `to`.
+void split_chunk_line(char** from, char* to, char** line, size_t* length);
+
 enum class piece_status { more, last, read_error };
 
 // The next piece of a long line (possibly empty): piece_status::more while the
