@@ -10,7 +10,8 @@
 # turns so that a busy moment of the machine hits them alike; it prints the
 # best wall time, records per second and the highest peak resident set size.
 # One thread (-j 1) and the default (every CPU the process may use) are
-# compared within the run. For the largest N, the naive Python script
+# compared within the run. Times are of mintbatch alone (bench/run_timed),
+# not of the shell around it. For the largest N, the naive Python script
 # (bench/naive_mint.py, csv and hashlib) runs too, and its output must equal
 # mintbatch's.
 set -euo pipefail
@@ -24,29 +25,24 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 mintbatch=$build/tools/batch/mintbatch
 generate=$build/bench/generate_records
-for tool in "$mintbatch" "$generate"; do
+run_timed=$build/bench/run_timed
+for tool in "$mintbatch" "$generate" "$run_timed"; do
   [ -x "$tool" ] || { echo "missing $tool: build first (cmake --build --preset default)" >&2; exit 1; }
 done
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# timed_run COMMAND: one run of COMMAND (through bash -c, with $in, $out,
-# $mintbatch and $timing set); its wall time in seconds into $seconds and the
-# peak RSS that /usr/bin/time wrote (KiB) into $rss.
+# timed_run COMMAND: one run of COMMAND (through bash -c, with $in, $out and
+# $timed set); the wall time and peak RSS (KiB) of mintbatch itself, which
+# run_timed measures, into $seconds and $rss.
 timed_run() {
   rm -f "$scratch/out.csv"  # a fresh file each run: rewriting a truncated one waits for the disk
-  echo 0 > "$scratch/time"
-  # Wall time to the microsecond from the clock (time(1) rounds to 10 ms).
-  local start finish
-  start=$(date +%s%N)
-  in="$scratch/in.csv" out="$scratch/out.csv" mintbatch="$mintbatch" timing="$scratch/time" bash -c "$1" > /dev/null 2>&1
-  finish=$(date +%s%N)
-  seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
-  read -r rss < "$scratch/time"
+  in="$scratch/in.csv" out="$scratch/out.csv" timed="$run_timed $scratch/time $mintbatch" bash -c "$1" > /dev/null 2>&1
+  read -r seconds rss < "$scratch/time"
 }
 
-timed='/usr/bin/time -f %M -o "$timing" "$mintbatch"'
+timed='$timed'
 # mintbatch's default: the CPUs it may run on (as nproc counts them), at most 16.
 cpus=$(nproc)
 default_threads=$(( cpus < 16 ? cpus : 16 ))
@@ -90,10 +86,8 @@ n=${sizes[-1]}
 "$mintbatch" "$scratch/in.csv" "$scratch/expected.csv" > /dev/null
 python_best=""
 for _ in $(seq 1 "$python_rounds"); do
-  start=$(date +%s%N)
-  /usr/bin/python3 "$here/naive_mint.py" "$scratch/in.csv" "$scratch/python.csv"
-  finish=$(date +%s%N)
-  seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
+  "$run_timed" "$scratch/time" /usr/bin/python3 "$here/naive_mint.py" "$scratch/in.csv" "$scratch/python.csv"
+  read -r seconds _ < "$scratch/time"
   if [ -z "$python_best" ] || awk -v a="$seconds" -v b="$python_best" 'BEGIN { exit !(a < b) }'; then
     python_best=$seconds
   fi
