@@ -3,15 +3,20 @@
 // everything but the identifier's value.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "key_file.h"
 #include "mintcore.h"
+#include "patient_record.h"
 #include "random_records.h"
+#include "record_file.h"
 #include "test_support.h"
 #include "uuid_keyed.h"
 
+using mint_test::data_path;
 using mint_test::random_record;
 using mint_test::stdout_of;
 
@@ -23,9 +28,17 @@ const unsigned char test_secret[] = {0x7b, 0x9d, 0x7e, 0x32, 0xdf, 0xd4, 0x3f, 0
                                      0xab, 0x42, 0x42, 0x4e, 0x46, 0xca, 0xeb, 0x51, 0x6d, 0x34, 0x67,
                                      0x64, 0x9b, 0x68, 0x6b, 0xb0, 0xb8, 0xdd, 0xa5, 0x0d, 0x7d};
 
+// The test key as the programs read it.
 mint::uuid_key test_key() {
     mint::uuid_key key;
-    mint::uuid_key_init(&key, test_secret, sizeof test_secret);
+    // A checked-out file is usually readable by all, which only warns.
+    testing::internal::CaptureStderr();
+    const bool read = read_key_file(data_path("keys/test.key").c_str(), &key);
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(read) << warning;
+    mint::uuid_key from_secret;
+    mint::uuid_key_init(&from_secret, test_secret, sizeof test_secret);
+    EXPECT_EQ(0, std::memcmp(&key, &from_secret, sizeof key)) << "test_secret must be the secret of test.key";
     return key;
 }
 
@@ -78,6 +91,21 @@ TEST(UuidKeyed, WorkedExamplesUnderTheTestKey) {
     EXPECT_EQ(mint::uuid_create_pair_keyed(&first, &second, &key), 3);
     EXPECT_STREQ(first.uuid, "mib97ds9ej5d");
     EXPECT_STREQ(second.uuid, "8l00kma9drtk");
+}
+
+TEST(UuidKeyed, ExampleRecordFileUnderTheTestKey) {
+    const mint::uuid_key key = test_key();
+    FILE* stream = std::fopen(MINT_EXAMPLES_DIR "/patient.rec", "r");
+    ASSERT_NE(stream, nullptr);
+    patient_record record;
+    const int complete = read_patient_record(stream, &record);
+    std::fclose(stream);
+    ASSERT_EQ(complete, 1);
+    char uuid[13];
+    ASSERT_EQ(generate_test_uuid_keyed(&record, &key, uuid), 1);
+    EXPECT_STREQ(uuid, "8l00kma9drtk");
+    ASSERT_EQ(generate_test_uuid_keyed(&record, nullptr, uuid), 1);
+    EXPECT_STREQ(uuid, "1q2chvgo0ecq");
 }
 
 TEST(UuidKeyed, NullKeyGivesThePlainIdentifier) {
