@@ -264,13 +264,20 @@ int create(uuid_hash_data* data, const mint::uuid_key* key) {
     return 1;
 }
 
+// The pair's way out for records it cannot take together, kept out of line:
+// inlined twice, it would crowd the pair's own code.
+template <bool Keyed>
+[[gnu::noinline]] int create_alone(uuid_hash_data* data, const mint::uuid_key* key) {
+    return create<Keyed>(data, key);
+}
+
 template <bool Keyed>
 int create_pair(uuid_hash_data* first, uuid_hash_data* second, const mint::uuid_key* key) {
     const uuid_mode first_mode = mode_of(first);
     const uuid_mode second_mode = mode_of(second);
     if (!derivable(first_mode) || !derivable(second_mode)) {
-        const int first_result = create<Keyed>(first, key);
-        return first_result | (create<Keyed>(second, key) << 1);
+        const int first_result = create_alone<Keyed>(first, key);
+        return first_result | (create_alone<Keyed>(second, key) << 1);
     }
     const compress_word_pair_fn compress_pair = selected_backend().compress_word_pair;
     derivation a;
