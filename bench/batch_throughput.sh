@@ -31,7 +31,7 @@ best_run() {
     # Wall time to the microsecond from the clock (time(1) rounds to 10 ms);
     # peak RSS from time(1), of mintbatch itself.
     start=$(date +%s%N)
-    in="$scratch/in.csv" out="$scratch/out.csv" mintbatch="$mintbatch" timing="$scratch/time" bash -c "$1" > /dev/null 2>&1
+    in="$scratch/in.csv" out="$scratch/out.csv" key="$scratch/key" mintbatch="$mintbatch" timing="$scratch/time" bash -c "$1" > /dev/null 2>&1
     finish=$(date +%s%N)
     seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
     read -r rss < "$scratch/time"
@@ -42,13 +42,17 @@ best_run() {
 
 timed='/usr/bin/time -f %M -o "$timing" "$mintbatch"'
 # Each way of running: the plain file run first, then standard streams, the
-# progress line drawn throughout (to /dev/null), and the key-only output.
+# progress line drawn throughout (to /dev/null), the key-only output and
+# keyed identifiers.
 modes=(
   "files|$timed \"\$in\" \"\$out\""
   "pipe in, pipe out|cat \"\$in\" | $timed - - | cat > \"\$out\""
   "--progress|$timed --progress \"\$in\" \"\$out\""
   "--key-only|$timed --key-only \"\$in\" \"\$out\""
+  "--key-file (keyed)|$timed --key-file \"\$key\" \"\$in\" \"\$out\""
 )
+head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$scratch/key"
+chmod 600 "$scratch/key"
 
 printf '%-10s %-18s %10s %10s %14s %12s\n' records mode "input MB" "best s" "records/s" "peak RSS KiB"
 for n in "${sizes[@]}"; do

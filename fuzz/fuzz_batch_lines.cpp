@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const int verbosity = (data[0] >> 3) % 3;
     const batch_options options = {input_path.c_str(), output_path.c_str(), verbosity, output_format::full,
-                                   progress_mode::off};
+                                   progress_mode::off, nullptr};
     FUZZ_CHECK(process_csv_file(options) == 0);
 
     const std::string out = read_file(output_path);
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (a prefix of the line that ends at a comma or a closing quote, or
     // nothing), a comma, and the identifier the full output appended, if any.
     const batch_options keys = {input_path.c_str(), output_path.c_str(), verbosity, output_format::key_only,
-                                progress_mode::off};
+                                progress_mode::off, nullptr};
     FUZZ_CHECK(process_csv_file(keys) == 0);
     const std::string key_out = read_file(output_path);
     const std::string key_header = "data_record,uuid\n";
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (verbosity == 0) {
         const batch_options verbose = {input_path.c_str(), output_path.c_str(), 1, output_format::full,
-                                       progress_mode::off};
+                                       progress_mode::off, nullptr};
         FUZZ_CHECK(process_csv_file(verbose) == 0);
         FUZZ_CHECK(read_file(output_path) == out);
     }

@@ -62,7 +62,7 @@ protected:
         result.printed = stdout_of(
             [&] {
                 const batch_options options = {input_path_.c_str(), output_path_.c_str(), verbosity,
-                                               output_format::full, progress_mode::off};
+                                               output_format::full, progress_mode::off, nullptr};
                 result.status = process_csv_file(options);
             });
         std::ifstream written(output_path_, std::ios::binary);

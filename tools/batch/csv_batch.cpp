@@ -13,13 +13,13 @@
 #include "csv_record.h"
 #include "output_target.h"
 #include "patient_record.h"
-#include "uuid_pair.h"
 
 namespace {
 
 struct batch_run {
     const char* input_path;
     int verbosity;
+    const mint::uuid_key* key;
     line_reader* input;
     line_output* output;
     progress_meter* progress;
@@ -39,7 +39,7 @@ struct batch_run {
 // other output, which could write out the buffer with the place unfilled.
 void settle_pending(batch_run* run) {
     if (!run->pending) return;
-    uuid_create(&run->quick_records[0]);
+    mint::uuid_create_keyed(&run->quick_records[0], run->key);
     std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
     run->pending = false;
 }
@@ -68,7 +68,7 @@ bool take_quick_line(batch_run* run, const char* line, size_t length) {
     uuid_hash_data* record = quick_slot(run);
     if ((record->flags & ANY_SSN) == 0) {
         // The zero identifier: nothing to hash, so nothing to pair.
-        uuid_create(record);
+        mint::uuid_create_keyed(record, run->key);
         std::memcpy(uuid, record->uuid, 12);
         return true;
     }
@@ -77,7 +77,7 @@ bool take_quick_line(batch_run* run, const char* line, size_t length) {
         run->pending_uuid = uuid;
         return true;
     }
-    mint::uuid_create_pair(&run->quick_records[0], &run->quick_records[1]);
+    mint::uuid_create_pair_keyed(&run->quick_records[0], &run->quick_records[1], run->key);
     std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
     std::memcpy(uuid, run->quick_records[1].uuid, 12);
     run->pending = false;
@@ -118,7 +118,7 @@ bool convert_line(batch_run* run, char* line, size_t length) {
         ++run->discarded;
         return write_unidentified_line(run->output, line, length, false);
     }
-    if (process_csv_record(position, &record, run->verbosity)) {
+    if (process_csv_record(position, &record, run->verbosity, run->key)) {
         if (verbose) std::printf("Processed patient data record '%s'.\n", key);
         if (run->verbosity == 2) {
             std::printf("Got record data:\n");
@@ -277,7 +277,7 @@ int process_csv_file(const batch_options& options) {
     const bool sized = input_known && S_ISREG(input_stat.st_mode);
     start_progress(&progress, options.progress, sized ? static_cast<int64_t>(input_stat.st_size) : -1);
 
-    batch_run run = {input_path, options.verbosity, &input, &output, &progress, 0, 0, 0, false, {}, nullptr};
+    batch_run run = {input_path, options.verbosity, options.key, &input, &output, &progress, 0, 0, 0, false, {}, nullptr};
     run_step step = drop_first_line(&run);
     if (step == run_step::done) step = write_output_header(&output) ? convert_lines(&run) : run_step::write_failed;
     settle_pending(&run);

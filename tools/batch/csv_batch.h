@@ -6,6 +6,7 @@
 
 #include "csv_output.h"
 #include "progress.h"
+#include "uuid_keyed.h"
 
 struct batch_options {
     const char* input_path;   // "-": standard input
@@ -16,6 +17,8 @@ struct batch_options {
     int verbosity;
     output_format format;
     progress_mode progress;
+    // Converter: the secret of keyed identifiers; null for plain ones.
+    const mint::uuid_key* key;
 };
 
 // Converts the input into the output: the input's first line is dropped and

@@ -143,7 +143,7 @@ int refuse(const char* message, int verbosity) {
 
 }  // namespace
 
-int process_csv_record(const char* position, patient_record* record, int verbosity) {
+int process_csv_record(const char* position, patient_record* record, int verbosity, const mint::uuid_key* key) {
     uuid_hash_data data;
     uuid_initialize(&data);
     char ssn[1000];
@@ -186,7 +186,7 @@ int process_csv_record(const char* position, patient_record* record, int verbosi
         }
         p = next;
     }
-    if (!uuid_create(&data)) {
+    if (!mint::uuid_create_keyed(&data, key)) {
         return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
     }
     std::memcpy(record->patient_uuid, data.uuid, sizeof data.uuid);

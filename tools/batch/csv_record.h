@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "patient_record.h"
+#include "uuid_keyed.h"
 
 // Reads one text field into `destination` (at most capacity - 1 characters
 // kept, always terminated) and sets *empty to 1 when it holds no characters,
@@ -35,9 +36,10 @@ const char* read_csv_int_field(const char* position, int* empty, int32_t* value)
 // Reads the twelve patient and policy holder fields that follow the
 // data_record field, from `position`, into `record` (which the caller has
 // cleared), hands each non-empty one to its library setter and derives the
-// identifier into record->patient_uuid. Returns 1 when processed; 0 when the
-// line is short, a setter refuses a value or no identifier can be derived,
-// printing why when `verbosity` is 2.
-int process_csv_record(const char* position, patient_record* record, int verbosity);
+// identifier into record->patient_uuid, keyed when `key` is not null. Returns
+// 1 when processed; 0 when the line is short, a setter refuses a value or no
+// identifier can be derived, printing why when `verbosity` is 2.
+int process_csv_record(const char* position, patient_record* record, int verbosity,
+                       const mint::uuid_key* key = nullptr);
 
 #endif
