@@ -6,9 +6,11 @@
 #include "mintcore.h"
 #include "sha256_internal.h"
 #include "uuid_keyed.h"
+#include "uuid_mode.h"
 #include "uuid_pair.h"
 
 using namespace mint::sha256_detail;
+using mint::uuid_mode;
 
 namespace {
 
@@ -87,13 +89,8 @@ void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) 
     uuid[12] = '\0';
 }
 
-enum class uuid_mode { zero, patient_key, policy_key, unusable };
-
 uuid_mode mode_of(const uuid_hash_data* data) {
-    if ((data->flags & PATIENT_FIELDS) == PATIENT_FIELDS) return uuid_mode::patient_key;
-    if (data->flags == POLICY_KEY_FLAGS) return uuid_mode::policy_key;
-    if ((data->flags & ANY_SSN) != 0) return uuid_mode::unusable;
-    return uuid_mode::zero;
+    return mint::uuid_mode_of(data->flags);
 }
 
 // Both keys take two compressions, one after the other:
@@ -232,13 +229,11 @@ void finish(uuid_hash_data* data, uuid_mode mode, const derivation& d) {
     write_uuid(data->uuid, d.hash, mode == uuid_mode::patient_key ? 0x10 : 0x00);
 }
 
-bool derivable(uuid_mode mode) {
-    return mode == uuid_mode::patient_key || mode == uuid_mode::policy_key;
-}
+using mint::derivable;
 
+// uuid_create's body without its message: the identifier, or the zero one.
 template <bool Keyed>
-int create(uuid_hash_data* data, const mint::uuid_key* key) {
-    if (data == nullptr) return 0;
+uuid_mode derive(uuid_hash_data* data, const mint::uuid_key* key) {
     std::memset(data->uuid, '0', 12);
     data->uuid[12] = '\0';
     const uuid_mode mode = mode_of(data);
@@ -254,9 +249,14 @@ int create(uuid_hash_data* data, const mint::uuid_key* key) {
             compress(d.hash, d.block, 1);
         }
         finish(data, mode, d);
-        return 1;
     }
-    if (mode == uuid_mode::unusable) {
+    return mode;
+}
+
+template <bool Keyed>
+int create(uuid_hash_data* data, const mint::uuid_key* key) {
+    if (data == nullptr) return 0;
+    if (derive<Keyed>(data, key) == uuid_mode::unusable) {
         std::printf("Error in uuid_create(), structure not properly filled out.  Flags %04x.\n",
                     static_cast<unsigned>(data->flags));
         return 0;
@@ -316,6 +316,10 @@ int uuid_create_pair(uuid_hash_data* first, uuid_hash_data* second) {
 
 void uuid_key_init(uuid_key* key, const unsigned char* secret, size_t length) {
     hmac_sha256_init(&key->mac, secret, length);
+}
+
+uuid_mode uuid_derive(uuid_hash_data* data, const uuid_key* key) {
+    return key == nullptr ? derive<false>(data, nullptr) : derive<true>(data, key);
 }
 
 int uuid_create_keyed(uuid_hash_data* data, const uuid_key* key) {
