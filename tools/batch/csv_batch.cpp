@@ -118,7 +118,7 @@ bool convert_line(batch_run* run, char* line, size_t length) {
         ++run->discarded;
         return write_unidentified_line(run->output, line, length, false);
     }
-    if (process_csv_record(position, &record, run->verbosity, run->key)) {
+    if (process_csv_record_keyed(position, &record, run->verbosity, run->key)) {
         if (verbose) std::printf("Processed patient data record '%s'.\n", key);
         if (run->verbosity == 2) {
             std::printf("Got record data:\n");
