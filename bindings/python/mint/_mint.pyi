@@ -3,8 +3,6 @@ from typing import Any, Optional, Sequence
 
 __version__: str
 FIELDS: tuple[str, ...]
-NOT_GIVEN: int
-REFUSED_NUMBER: int
 
 class RecordError(ValueError):
     field: Optional[str]

@@ -334,27 +334,52 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     }
 }
 
-/* What derive_columns holds while it works; freed by release_work. */
-typedef struct {
-    PyObject *items[FIELD_COUNT];    /* each object column's items, kept alive */
-    Py_buffer buffers[FIELD_COUNT];  /* each buffer-backed number column */
-    column_arrays arrays;
-    char *identifiers;
-    mint_result *results;
-} work;
+/* Rows converted and derived per step. The step's arrays stay small and are
+ * reused, where arrays for the whole call would cost a page fault for every
+ * few rows when they are first written. */
+#define CHUNK_ROWS 2048
+#define TEXT_COLUMNS 4
+#define NUMBER_COLUMNS 8
 
-static void release_work(work *w) {
-    for (int i = 0; i < FIELD_COUNT; ++i) {
-        Py_XDECREF(w->items[i]);
-        if (w->buffers[i].obj != NULL) {
-            PyBuffer_Release(&w->buffers[i]);
-        } else {
-            PyMem_Free(w->arrays.numbers[i]);
+/* Each person's name and SSN, then the four numbers, counted per kind. */
+static int text_index(int field) { return field / 6 * 2 + field % 6; }
+static int number_index(int field) { return field / 6 * 4 + field % 6 - 2; }
+
+/* The columns of a call, as given. */
+typedef struct {
+    PyObject *sequences[FIELD_COUNT];  /* object columns (PySequence_Fast) */
+    Py_buffer buffers[FIELD_COUNT];    /* number columns given as arrays */
+    char kinds[FIELD_COUNT];           /* each array's item format */
+} sources;
+
+/* One step's worth of fields and results. */
+typedef struct {
+    const char *texts[TEXT_COLUMNS][CHUNK_ROWS];
+    /* The step's str objects, held while the GIL is released, so another
+     * thread changing a column list cannot free a text being read. */
+    PyObject *held[TEXT_COLUMNS][CHUNK_ROWS];
+    Py_ssize_t held_count[TEXT_COLUMNS];
+    int32_t numbers[NUMBER_COLUMNS][CHUNK_ROWS];
+    char identifiers[CHUNK_ROWS * MINT_ID_SIZE];
+    mint_result results[CHUNK_ROWS];
+} chunk;
+
+static void release_held(chunk *step) {
+    for (int column = 0; column < TEXT_COLUMNS; ++column) {
+        for (Py_ssize_t i = 0; i < step->held_count[column]; ++i) {
+            Py_DECREF(step->held[column][i]);
         }
-        PyMem_Free(w->arrays.texts[i]);
+        step->held_count[column] = 0;
     }
-    PyMem_Free(w->identifiers);
-    PyMem_Free(w->results);
+}
+
+static void release_sources(sources *given) {
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        Py_XDECREF(given->sequences[field]);
+        if (given->buffers[field].obj != NULL) {
+            PyBuffer_Release(&given->buffers[field]);
+        }
+    }
 }
 
 static int check_length(int field, Py_ssize_t length, Py_ssize_t rows) {
@@ -365,74 +390,124 @@ static int check_length(int field, Py_ssize_t length, Py_ssize_t rows) {
     return 0;
 }
 
+/* The item size of a native integer or floating-point buffer format, 0
+ * for any other format. */
+static Py_ssize_t number_format_size(char kind) {
+    switch (kind) {
+        case 'b': case 'B': return 1;
+        case 'h': case 'H': return (Py_ssize_t)sizeof(short);
+        case 'i': case 'I': return (Py_ssize_t)sizeof(int);
+        case 'l': case 'L': return (Py_ssize_t)sizeof(long);
+        case 'q': case 'Q': return (Py_ssize_t)sizeof(long long);
+        case 'f': return (Py_ssize_t)sizeof(float);
+        case 'd': return (Py_ssize_t)sizeof(double);
+        default: return 0;
+    }
+}
+
+/* Item i of a number array, by the rules of number_value. */
+static int32_t array_number(const void *base, char kind, Py_ssize_t i) {
+    double d;
+    switch (kind) {
+        case 'b': return checked_number(((const signed char *)base)[i]);
+        case 'B': return checked_number(((const unsigned char *)base)[i]);
+        case 'h': return checked_number(((const short *)base)[i]);
+        case 'H': return checked_number(((const unsigned short *)base)[i]);
+        case 'i': return checked_number(((const int *)base)[i]);
+        case 'I': return checked_number(((const unsigned int *)base)[i]);
+        case 'l': return checked_number(((const long *)base)[i]);
+        case 'L': {
+            const unsigned long n = ((const unsigned long *)base)[i];
+            return n <= INT32_MAX ? (int32_t)n : REFUSED_NUMBER;
+        }
+        case 'q': return checked_number(((const long long *)base)[i]);
+        case 'Q': {
+            const unsigned long long n = ((const unsigned long long *)base)[i];
+            return n <= INT32_MAX ? (int32_t)n : REFUSED_NUMBER;
+        }
+        case 'f': d = ((const float *)base)[i]; break;
+        default: d = ((const double *)base)[i]; break;
+    }
+    if (isnan(d)) {
+        return MINT_NOT_GIVEN;
+    }
+    return d > (double)INT32_MIN && d <= (double)INT32_MAX && d == floor(d) ? (int32_t)d : REFUSED_NUMBER;
+}
+
 /* A number column given as a buffer: a contiguous one-dimensional array of
- * 32-bit integers, used as it is. Returns 1 when taken, 0 when `column` is
- * no buffer, -1 on error. */
-static int number_buffer(work *w, int field, PyObject *column, Py_ssize_t rows) {
+ * native integers or floats (numpy's numeric arrays), read item by item.
+ * Returns 1 when taken, 0 when `column` is no buffer, -1 on error. */
+static int number_buffer(sources *given, int field, PyObject *column, Py_ssize_t rows) {
     if (!PyObject_CheckBuffer(column)) {
         return 0;
     }
-    Py_buffer *buffer = &w->buffers[field];
+    Py_buffer *buffer = &given->buffers[field];
     if (PyObject_GetBuffer(column, buffer, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
-        return -1;
-    }
-    const char *format = buffer->format == NULL ? "B" : buffer->format;
-    if (format[0] == '@' || format[0] == '=') {
-        ++format;
-    }
-    if (buffer->ndim != 1 || buffer->itemsize != 4 || (strcmp(format, "i") != 0 && strcmp(format, "l") != 0)) {
-        PyErr_Format(PyExc_TypeError, "column %s: a buffer must hold 32-bit integers (format 'i'), not '%s'",
-                     field_name(field), buffer->format == NULL ? "B" : buffer->format);
-        PyBuffer_Release(buffer);
         buffer->obj = NULL;
         return -1;
     }
-    if (check_length(field, buffer->len / 4, rows) < 0) {
+    const char *format = buffer->format == NULL ? "B" : buffer->format;
+    if (format[0] == '@') {
+        ++format;
+    }
+    const char kind = strlen(format) == 1 ? format[0] : '\0';
+    if (buffer->ndim != 1 || number_format_size(kind) == 0 || number_format_size(kind) != buffer->itemsize) {
+        PyErr_Format(PyExc_TypeError, "column %s must hold numbers, not items of format '%s'", field_name(field),
+                     buffer->format == NULL ? "B" : buffer->format);
         return -1;
     }
-    w->arrays.numbers[field] = (int32_t *)buffer->buf;
-    return 1;
+    given->kinds[field] = kind;
+    return check_length(field, buffer->len / buffer->itemsize, rows) < 0 ? -1 : 1;
 }
 
-/* A column of Python values, converted item by item. */
-static int object_column(work *w, int field, PyObject *column, Py_ssize_t rows) {
-    /* A tuple of its own keeps every item alive while the GIL is released,
-     * whatever other threads do to the caller's sequence. */
-    PyObject *items = PySequence_Tuple(column);
-    if (items == NULL) {
-        return -1;
-    }
-    w->items[field] = items;
-    const Py_ssize_t length = PyTuple_GET_SIZE(items);
-    if (check_length(field, length, rows) < 0) {
-        return -1;
-    }
-    const size_t count = length > 0 ? (size_t)length : 1;
-    if (field_is_text(field)) {
-        const char **texts = PyMem_Calloc(count, sizeof *texts);
-        if (texts == NULL) {
-            PyErr_NoMemory();
+/* Converts rows [start, start + count) of the object columns into `step`
+ * and points `columns` at the step's arrays (and into the buffers).
+ * Returns 0, or -1 with an exception set. */
+static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start, Py_ssize_t count, chunk *step,
+                        mint_columns *columns) {
+    column_arrays arrays;
+    memset(&arrays, 0, sizeof arrays);
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        if (given->buffers[field].obj != NULL) {
+            int32_t *numbers = step->numbers[number_index(field)];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                numbers[i] = array_number(given->buffers[field].buf, given->kinds[field], start + i);
+            }
+            arrays.numbers[field] = numbers;
+            continue;
+        }
+        PyObject *sequence = given->sequences[field];
+        if (sequence == NULL) {
+            continue;
+        }
+        /* A list may change while the GIL was released between steps. */
+        if (PySequence_Fast_GET_SIZE(sequence) != rows) {
+            PyErr_Format(PyExc_RuntimeError, "column %s changed size during the call", field_name(field));
             return -1;
         }
-        w->arrays.texts[field] = texts;
-        for (Py_ssize_t row = 0; row < length; ++row) {
-            if (text_value(PyTuple_GET_ITEM(items, row), field, row, &texts[row]) < 0) {
-                return -1;
+        PyObject **items = PySequence_Fast_ITEMS(sequence) + start;
+        if (field_is_text(field)) {
+            const int column = text_index(field);
+            const char **texts = step->texts[column];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (text_value(items[i], field, start + i, &texts[i]) < 0) {
+                    return -1;
+                }
+                step->held[column][i] = Py_NewRef(items[i]);
+                step->held_count[column] = i + 1;
             }
-        }
-    } else {
-        int32_t *numbers = PyMem_Calloc(count, sizeof *numbers);
-        if (numbers == NULL) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        w->arrays.numbers[field] = numbers;
-        for (Py_ssize_t row = 0; row < length; ++row) {
-            if (number_value(PyTuple_GET_ITEM(items, row), field, row, &numbers[row]) < 0) {
-                return -1;
+            arrays.texts[field] = texts;
+        } else {
+            int32_t *numbers = step->numbers[number_index(field)];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (number_value(items[i], field, start + i, &numbers[i]) < 0) {
+                    return -1;
+                }
             }
+            arrays.numbers[field] = numbers;
         }
     }
+    fill_columns(columns, &arrays);
     return 0;
 }
 
@@ -444,17 +519,66 @@ static PyObject *row_label(PyObject *index, Py_ssize_t row) {
     return PySequence_GetItem(index, row);
 }
 
+/* Derives every row, step by step, into the list `identifiers`. Returns 0,
+ * or -1 with an exception set. */
+static int derive_all(module_state *state, const sources *given, Py_ssize_t rows, const mint_options *options,
+                      int raise_refused, PyObject *index, chunk *step, PyObject *identifiers) {
+    for (Py_ssize_t start = 0; start < rows; start += CHUNK_ROWS) {
+        const Py_ssize_t count = rows - start < CHUNK_ROWS ? rows - start : CHUNK_ROWS;
+        mint_columns columns;
+        if (convert_step(given, rows, start, count, step, &columns) < 0) {
+            release_held(step);
+            return -1;
+        }
+        int32_t status;
+        Py_BEGIN_ALLOW_THREADS
+        status = mint_derive_columns(&columns, (size_t)count, options, step->identifiers, step->results);
+        Py_END_ALLOW_THREADS
+        release_held(step);
+        if (status != 0) {
+            const mint_result bad = {MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+            set_record_error(state, &bad, NULL);
+            return -1;
+        }
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject *item;
+            switch (step->results[i].status) {
+                case MINT_IDENTIFIER:
+                    item = PyUnicode_FromStringAndSize(step->identifiers + (size_t)i * MINT_ID_SIZE, MINT_ID_SIZE - 1);
+                    if (item == NULL) {
+                        return -1;
+                    }
+                    break;
+                case MINT_ZERO: item = Py_NewRef(state->zero_id); break;
+                default:
+                    if (raise_refused) {
+                        PyObject *label = row_label(index, start + i);
+                        if (label != NULL) {
+                            set_record_error(state, &step->results[i], label);
+                            Py_DECREF(label);
+                        }
+                        return -1;
+                    }
+                    item = Py_NewRef(Py_None);
+                    break;
+            }
+            PyList_SET_ITEM(identifiers, start + i, item);
+        }
+    }
+    return 0;
+}
+
 PyDoc_STRVAR(derive_columns_doc,
 "derive_columns($module, columns, rows, /, *, lenient_ssn=False, key=None,\n"
 "               raise_refused=False, index=None)\n"
 "--\n"
 "\n"
 "Identifiers of `rows` records, from a dict of columns of that length (the\n"
-"package's uuids() prepares it). A text column is a sequence of values; a number\n"
-"column is a sequence of values or a contiguous buffer of 32-bit integers,\n"
-"with INT32_MIN meaning not given. Columns not in the dict are not given.\n"
-"Returns a list with one identifier per row, None where refused; with\n"
-"raise_refused, raises RecordError for the first refused row instead,\n"
+"package's uuids() prepares it). A text column is a sequence of values; a\n"
+"number column is a sequence of values or a contiguous one-dimensional\n"
+"array of integers or floats (NaN: not given). Fields without a column are\n"
+"not given. Returns a list with one identifier per row, None where refused;\n"
+"with raise_refused, raises RecordError for the first refused row instead,\n"
 "naming it by index[row] (or its position when index is None).\n"
 "The derivation runs with the GIL released.");
 
@@ -470,14 +594,13 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
                                      &rows, &lenient, &key, &raise_refused, &index)) {
         return NULL;
     }
-
-    work w;
-    memset(&w, 0, sizeof w);
-    PyObject *list = NULL;
     if (rows < 0) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
         return NULL;
     }
+
+    sources given;
+    memset(&given, 0, sizeof given);
     Py_ssize_t known = 0;
     for (int field = 0; field < FIELD_COUNT; ++field) {
         PyObject *column = PyDict_GetItemString(columns, field_name(field));
@@ -488,83 +611,47 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
         if (column == Py_None) {
             continue;
         }
-        int taken = 0;
-        if (!field_is_text(field)) {
-            taken = number_buffer(&w, field, column, rows);
+        int taken = field_is_text(field) ? 0 : number_buffer(&given, field, column, rows);
+        if (taken == 0) {
+            given.sequences[field] = PySequence_Fast(column, "a column must be a sequence");
+            taken = given.sequences[field] == NULL ||
+                            check_length(field, PySequence_Fast_GET_SIZE(given.sequences[field]), rows) < 0
+                        ? -1
+                        : 1;
         }
-        if (taken < 0 || (taken == 0 && object_column(&w, field, column, rows) < 0)) {
-            release_work(&w);
+        if (taken < 0) {
+            release_sources(&given);
             return NULL;
         }
     }
     if (known != PyDict_GET_SIZE(columns)) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: the dict holds a key that names no field");
-        release_work(&w);
+        release_sources(&given);
         return NULL;
     }
+
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
     Py_buffer key_buffer;
     if (key_option(key, &key_buffer, &options) < 0) {
-        release_work(&w);
+        release_sources(&given);
         return NULL;
     }
-    const size_t count = rows > 0 ? (size_t)rows : 1;
-    w.identifiers = PyMem_Malloc(count * MINT_ID_SIZE);
-    w.results = PyMem_Malloc(count * sizeof *w.results);
-    if (w.identifiers == NULL || w.results == NULL) {
-        release_key(&key_buffer);
-        release_work(&w);
-        return PyErr_NoMemory();
+    chunk *step = PyMem_Malloc(sizeof *step);
+    PyObject *identifiers = PyList_New(rows);
+    if (step == NULL || identifiers == NULL) {
+        if (step == NULL) {
+            PyErr_NoMemory();
+        }
+    } else {
+        memset(step->held_count, 0, sizeof step->held_count);
+        if (derive_all(get_state(module), &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
+            Py_CLEAR(identifiers);
+        }
     }
-    mint_columns c_columns;
-    fill_columns(&c_columns, &w.arrays);
-
-    int32_t status;
-    Py_BEGIN_ALLOW_THREADS
-    status = mint_derive_columns(&c_columns, (size_t)rows, &options, w.identifiers, w.results);
-    Py_END_ALLOW_THREADS
+    PyMem_Free(step);
     release_key(&key_buffer);
-
-    module_state *state = get_state(module);
-    if (status != 0) {
-        mint_result bad = {MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
-        set_record_error(state, &bad, NULL);
-        goto done;
-    }
-    if (raise_refused) {
-        for (Py_ssize_t row = 0; row < rows; ++row) {
-            if (w.results[row].status != MINT_IDENTIFIER && w.results[row].status != MINT_ZERO) {
-                PyObject *label = row_label(index, row);
-                if (label != NULL) {
-                    set_record_error(state, &w.results[row], label);
-                    Py_DECREF(label);
-                }
-                goto done;
-            }
-        }
-    }
-    list = PyList_New(rows);
-    if (list == NULL) {
-        goto done;
-    }
-    for (Py_ssize_t row = 0; row < rows; ++row) {
-        PyObject *item;
-        switch (w.results[row].status) {
-            case MINT_IDENTIFIER:
-                item = PyUnicode_FromStringAndSize(w.identifiers + (size_t)row * MINT_ID_SIZE, MINT_ID_SIZE - 1);
-                if (item == NULL) {
-                    Py_CLEAR(list);
-                    goto done;
-                }
-                break;
-            case MINT_ZERO: item = Py_NewRef(state->zero_id); break;
-            default: item = Py_NewRef(Py_None); break;
-        }
-        PyList_SET_ITEM(list, row, item);
-    }
-done:
-    release_work(&w);
-    return list;
+    release_sources(&given);
+    return identifiers;
 }
 
 static PyMethodDef mint_methods[] = {
@@ -614,9 +701,7 @@ static int mint_exec(PyObject *module) {
         Py_DECREF(fields);
         return -1;
     }
-    if (PyModule_AddStringConstant(module, "__version__", mint_version()) < 0 ||
-        PyModule_AddIntConstant(module, "NOT_GIVEN", MINT_NOT_GIVEN) < 0 ||
-        PyModule_AddIntConstant(module, "REFUSED_NUMBER", REFUSED_NUMBER) < 0) {
+    if (PyModule_AddStringConstant(module, "__version__", mint_version()) < 0) {
         return -1;
     }
     return 0;
