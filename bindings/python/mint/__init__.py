@@ -38,10 +38,12 @@ NUMBER_FIELDS: tuple[str, ...] = tuple(name for name in FIELDS if name not in TE
 
 #: Options for ``pandas.read_csv`` and ``dask.dataframe.read_csv`` that read a
 #: mintbatch input file as mintbatch reads it: names and SSNs as texts (so an
-#: SSN keeps its leading zeros) and only empty fields as missing (pandas would
+#: SSN keeps its leading zeros), numbers as integers with gaps (written back
+#: as they were read), and only empty fields as missing (pandas would
 #: otherwise take texts such as "NA" or "null" as missing).
 CSV_OPTIONS: Mapping[str, Any] = types.MappingProxyType({
-    "dtype": {name: str for name in ("data_record",) + TEXT_FIELDS},
+    "dtype": {**{name: str for name in ("data_record",) + TEXT_FIELDS},
+              **{name: "Int64" for name in NUMBER_FIELDS}},
     "keep_default_na": False,
     "na_values": [""],
 })

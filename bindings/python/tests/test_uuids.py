@@ -78,6 +78,17 @@ class Columns(unittest.TestCase):
             with self.subTest(what), self.assertRaises(error):
                 call()
 
+    def test_rows_far_into_a_long_call(self):
+        # Long calls run in steps of rows; rows are named by their place in the whole.
+        data = columns_of([JANE] * 5000 + [MARY] + [JANE_COVERED] * 10)
+        self.assertEqual(mint.uuids(data)[4999:], ["uc1kb3lfu4p3", None] + ["1q2chvgo0ecq"] * 10)
+        with self.assertRaises(mint.RecordError) as caught:
+            mint.uuids(data, errors="raise")
+        self.assertEqual(caught.exception.row, 5000)
+        data["patient_gender"][4321] = "2"
+        with self.assertRaisesRegex(TypeError, "patient_gender.*row 4321"):
+            mint.uuids(data)
+
     def test_empty_columns(self):
         self.assertEqual(mint.uuids({"patient_name": []}), [])
 
