@@ -9,7 +9,10 @@
 // Input: one control byte, then records separated by '\n', each with up to
 // twelve fields in mintbatch's column order separated by '|'. A number field
 // is an optional '-' and digits (saturated to 32 bits), or '#' and four raw
-// bytes; an empty field, or one without digits, is not given.
+// bytes; an empty field, or one without digits, is not given. With control
+// bit 2 the first line is a secret, of any bytes and length, and every
+// identifier is keyed with it (the reference derives with the keyed
+// derivation on the record the setters filled).
 #include <dlfcn.h>
 
 #include <cstddef>
@@ -21,6 +24,7 @@
 #include "fuzz_support.h"
 #include "mint.h"
 #include "mintcore.h"
+#include "uuid_keyed.h"
 
 namespace {
 
@@ -158,8 +162,8 @@ bool derivable(uint32_t flags) {
 
 // The record through one build's setters and uuid_create, held against what
 // the C interface said about it.
-void check_against_path(const record_path& path, const record_fields& r, const mint_result& result,
-                        const char* identifier) {
+void check_against_path(const record_path& path, const mint::uuid_key* key, const record_fields& r,
+                        const mint_result& result, const char* identifier) {
     uuid_hash_data data;
     path.initialize(&data);
     int32_t refused = MINT_FIELD_NONE;
@@ -190,7 +194,7 @@ void check_against_path(const record_path& path, const record_fields& r, const m
         FUZZ_CHECK(identifier[0] == '\0');
         return;
     }
-    if (path.create(&data)) {
+    if (key != nullptr ? mint::uuid_create_keyed(&data, key) : path.create(&data)) {
         FUZZ_CHECK(result.status == (derivable(data.flags) ? MINT_IDENTIFIER : MINT_ZERO));
         FUZZ_CHECK(result.field == MINT_FIELD_NONE);
         FUZZ_CHECK(std::memcmp(identifier, data.uuid, MINT_ID_SIZE) == 0);
@@ -241,10 +245,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const record_path lenient_path = load_lenient_path();
     if (size < 1) return 0;
     const uint8_t control = data[0];
-    const std::vector<record_fields> records = records_of(data + 1, size - 1, (control & 1) != 0);
+    size_t records_at = 1;
+    std::vector<unsigned char> secret;
+    if ((control & 4) != 0) {
+        while (records_at < size && data[records_at] != '\n') secret.push_back(data[records_at++]);
+        ++records_at;
+    }
+    const std::vector<record_fields> records =
+        records_at <= size ? records_of(data + records_at, size - records_at, (control & 1) != 0)
+                           : std::vector<record_fields>{};
+    mint::uuid_key prepared;
+    mint::uuid_key_init(&prepared, secret.data(), secret.size());
+    // No secret, or an empty one, is no key.
+    const mint::uuid_key* key = secret.empty() ? nullptr : &prepared;
 
     for (const bool strict : {true, false}) {
-        const mint_options options{strict ? MINT_SSN_STRICT : MINT_SSN_LENIENT, nullptr, 0};
+        const mint_options options{strict ? MINT_SSN_STRICT : MINT_SSN_LENIENT, secret.data(), secret.size()};
         const record_path& path = strict ? strict_path : lenient_path;
         std::vector<char> identifiers(records.size() * MINT_ID_SIZE);
         std::vector<mint_result> results(records.size());
@@ -257,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int32_t status = mint_derive(&patient, &policy, &options, identifier, &results[row]);
             FUZZ_CHECK(status == results[row].status);
             FUZZ_CHECK(identifier[MINT_ID_SIZE - 1] == '\0');
-            check_against_path(path, r, results[row], identifier);
+            check_against_path(path, key, r, results[row], identifier);
             for (size_t person = 0; person < 2; ++person) {
                 for (size_t kind = 0; kind < 2; ++kind) columns.text[person][kind].push_back(text_for_c(r, person, kind));
                 for (size_t i = 0; i < 4; ++i) columns.number[person][i].push_back(r.number[person][i]);
