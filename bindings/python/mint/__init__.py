@@ -21,7 +21,7 @@ from __future__ import annotations
 import sys
 import types
 from collections.abc import Mapping
-from typing import Any, Literal, Optional
+from typing import TYPE_CHECKING, Any, Literal, Optional, overload
 
 from . import _mint
 from ._columns import number_column, text_column
@@ -47,6 +47,20 @@ CSV_OPTIONS: Mapping[str, Any] = types.MappingProxyType({
     "keep_default_na": False,
     "na_values": [""],
 })
+
+
+if TYPE_CHECKING:
+    import pandas
+
+
+@overload
+def uuids(data: "pandas.DataFrame", *, lenient_ssn: bool = False, key: Optional[bytes] = None,
+          errors: Literal["none", "raise"] = "none") -> "pandas.Series": ...
+
+
+@overload
+def uuids(data: Mapping[str, Any], *, lenient_ssn: bool = False, key: Optional[bytes] = None,
+          errors: Literal["none", "raise"] = "none") -> list[Optional[str]]: ...
 
 
 def uuids(data: Any, *, lenient_ssn: bool = False, key: Optional[bytes] = None,

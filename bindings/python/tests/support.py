@@ -96,15 +96,3 @@ def mintbatch_identifiers(input_path):
             identifiers.append(written[len(line) + 1:].decode("ascii"))
     return identifiers
 
-
-def _keys_supported():
-    import mint
-    try:
-        mint.uuid(key=b"probe")
-    except SystemError:
-        return False
-    return True
-
-
-# The C interface refuses a key until its keyed identifiers are built in.
-needs_keys = unittest.skipUnless(_keys_supported(), "the C interface does not derive keyed identifiers yet")

@@ -4,7 +4,7 @@ import tempfile
 import unittest
 
 import mint
-from support import EXAMPLES_CSV, mintbatch_identifiers, needs_keys, program, write_generated_records
+from support import EXAMPLES_CSV, mintbatch_identifiers, program, write_generated_records
 from test_uuid import REFUSALS
 
 try:
@@ -66,7 +66,6 @@ class SameAsMintbatch(unittest.TestCase):
     def test_lenient_calls_agree_with_single_records(self):
         self.agrees_with_single_records(lenient_ssn=True)
 
-    @needs_keys
     def test_keyed_calls_agree_with_single_records(self):
         self.agrees_with_single_records(key=b"k")
 

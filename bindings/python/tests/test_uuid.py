@@ -6,7 +6,7 @@ import pickle
 import unittest
 
 import mint
-from support import keyed_reference, needs_keys, reference
+from support import keyed_reference, reference
 
 # The records of examples/patients.csv.
 JANE = dict(patient_name="Jane Doe", patient_ssn="123-45-6789", patient_gender=2, patient_birth_year=1970,
@@ -205,9 +205,14 @@ def csv_row(fields):
     return ["1"] + ["" if fields.get(name) is None else str(fields[name]) for name in mint.FIELDS]
 
 
-@needs_keys
 class Keys(unittest.TestCase):
     KEY = b"a shared secret of the study"
+    # The project's test secret (tests/data/keys/test.key) and its worked examples.
+    TEST_KEY = bytes.fromhex("7b9d7e32dfd43f365be501ab42424e46caeb516d3467649b686bb0b8dda50d7d")
+
+    def test_worked_examples_under_the_test_key(self):
+        self.assertEqual(mint.uuid(**JANE, key=self.TEST_KEY), "mib97ds9ej5d")
+        self.assertEqual(mint.uuid(**JANE_COVERED, key=self.TEST_KEY), "8l00kma9drtk")
 
     def test_keyed_identifiers_are_the_hmac_derivation(self):
         for fields in (JANE, JANE_COVERED):

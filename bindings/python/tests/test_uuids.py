@@ -3,7 +3,6 @@ import math
 import unittest
 
 import mint
-from support import needs_keys
 from test_uuid import JANE, JANE_COVERED, MARY, REFUSALS, RICHARD
 
 try:
@@ -48,7 +47,6 @@ class Columns(unittest.TestCase):
         records = RECORDS + [dict(JANE, patient_ssn="12")]
         self.assertEqual(mint.uuids(columns_of(records), lenient_ssn=True), one_by_one(records, lenient_ssn=True))
 
-    @needs_keys
     def test_key_as_uuid_takes_it(self):
         key = b"secret"
         self.assertEqual(mint.uuids(columns_of(RECORDS), key=key), one_by_one(RECORDS, key=key))
