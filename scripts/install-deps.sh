@@ -2,9 +2,11 @@
 # Installs what building and testing mint needs on a Debian machine, if missing.
 set -euo pipefail
 # llvm: llvm-nm reads the Clang build's link-time-optimised objects for a symbol check.
-# gcc: the C interface's tests build C programs.
+# gcc: the C interface's tests build C programs, and the Python package is C.
 packages=(cmake ninja-build g++ gcc clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
-  pkgconf dpkg-dev groff-base man-db)  # the last four: install, package and man page tests
+  pkgconf dpkg-dev groff-base man-db  # these four: install, package and man page tests
+  # The Python package: its headers, and what its DataFrame and Dask layers use.
+  python3-dev python3-numpy python3-pandas python3-dask python3-distributed)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,11 +9,16 @@
 #          --cxx=COMPILER [--cxx-flags=FLAGS] --cc=COMPILER [--c-flags=FLAGS]
 #          --generator=NAME [--make-program=PATH]
 #          --bindir=D --libdir=D --includedir=D --mandir=D [--program=NAME ...]
+#          [--python=PY --python-file=NAME ... (--python-dir=D | --python-site-dir=SCRIPT)
+#           [--python-import]]
 # The directories are the install directories relative to the prefix.
+# --python-import: also import the installed Python package and derive an
+# identifier with it.
 set -euo pipefail
 
 . "$(dirname "$0")/installed_files.sh"
 programs=()
+python_import=0
 cxx_flags=
 c_flags=
 make_program=
@@ -33,7 +38,8 @@ for arg in "$@"; do
     --includedir=*) includedir=${arg#*=} ;;
     --mandir=*) mandir=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
-    *) echo "unknown argument: $arg"; exit 2 ;;
+    --python-import) python_import=1 ;;
+    *) python_argument "$arg" || { echo "unknown argument: $arg"; exit 2; } ;;
   esac
 done
 major=${version%%.*}
@@ -49,6 +55,7 @@ step "install into a scratch prefix, then move it"
 unset DESTDIR
 cmake --install "$build" --prefix "$scratch/staged" > "$scratch/install.log" \
   || { cat "$scratch/install.log"; fail "cmake --install"; }
+python_dir=$(python_dir_for "$scratch/staged") || fail "no Python package directory for the prefix"
 mv "$scratch/staged" "$scratch/prefix"
 prefix=$scratch/prefix
 
@@ -75,6 +82,10 @@ fi
 for man_page in "${programs[@]}"; do
   cmp -s "$prefix/$mandir/man1/$man_page.1" "$source/man/$man_page.1" || fail "installed $man_page.1 differs from man/$man_page.1"
 done
+
+if [ $python_import = 1 ]; then
+  check_python_package "$prefix/$python_dir" "installed"
+fi
 
 # The programs carry their own copy of the library: they must run from the
 # moved prefix with nothing else installed.

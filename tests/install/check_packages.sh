@@ -10,6 +10,7 @@
 #          --bindir=D --libdir=D --includedir=D --mandir=D
 #          --exports=LIST --c-exports=LIST --check-exports=SCRIPT [--program=NAME ...]
 #          [--sanitized]
+#          [--python=PY --python-file=NAME ... (--python-dir=D | --python-site-dir=SCRIPT)]
 # --sanitized: the binaries are built with sanitizers, whose instrumentation
 # records source file names in them; only the other files are checked for
 # paths then.
@@ -32,7 +33,7 @@ for arg in "$@"; do
     --check-exports=*) check_exports=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
     --sanitized) sanitized=1 ;;
-    *) echo "unknown argument: $arg"; exit 2 ;;
+    *) python_argument "$arg" || { echo "unknown argument: $arg"; exit 2; } ;;
   esac
 done
 major=${version%%.*}
@@ -51,6 +52,8 @@ tgz=$(echo "$scratch"/out/mint-"$version"-*.tar.gz)
 [ -f "$deb" ] || { ls "$scratch/out"; fail "no mint_${version}_$arch.deb"; }
 [ -f "$tgz" ] || { ls "$scratch/out"; fail "no mint-$version-*.tar.gz"; }
 
+# The Debian package installs under /usr; the tarball holds the same tree.
+python_dir=$(python_dir_for /usr) || fail "no Python package directory for /usr"
 mapfile -t expected < <(expected_installed_files)
 
 # Turns a `tar -tv`-style listing into "TYPE PATH [-> TARGET]" lines for
@@ -106,6 +109,10 @@ check_tree() {
       || fail "the $what's $program does not export exactly the library functions"
     cmp -s "$root/$mandir/man1/$program.1" "$source/man/$program.1" || fail "the $what's $program.1 differs from man/$program.1"
   done
+  # A sanitized module loads only into a process that preloads its runtime.
+  if [ ${#python_files[@]} -gt 0 ] && [ $sanitized = 0 ]; then
+    check_python_package "$root/$python_dir" "the $what"
+  fi
 }
 
 step "Debian package $(basename "$deb")"
