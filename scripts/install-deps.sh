@@ -3,7 +3,10 @@
 set -euo pipefail
 # llvm: llvm-nm reads the Clang build's link-time-optimised objects for a symbol check.
 packages=(cmake ninja-build g++ clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
-  pkgconf dpkg-dev groff-base man-db)  # the last four: install, package and man page tests
+  pkgconf dpkg-dev groff-base man-db  # these four: install, package and man page tests
+  # The PostgreSQL extension: server headers to build it; a server, pg_regress
+  # and pg_virtualenv (a throw-away cluster) to test it.
+  postgresql-15 postgresql-server-dev-15 postgresql-common)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
