@@ -114,11 +114,11 @@ typedef struct mint_options {
 #define MINT_MARK_POLICY_BIRTH_MONTH 0x2000u
 
 /* The outcome for one record.
- * - MINT_REFUSED: `field` is the first refused field in column order. A
- *   refused name, as in mintbatch, refuses the record only when it leaves
- *   the record incomplete: with no SSN anywhere the record still gets the
- *   zero identifier, and a complete patient key does not need the policy
- *   holder's name.
+ * - MINT_REFUSED: `field` is the first refused SSN or number in column
+ *   order. A refused name (one without letters), as in mintbatch, refuses
+ *   the record only when it leaves the record incomplete, and is then the
+ *   field: with no SSN anywhere the record still gets the zero identifier,
+ *   and a complete patient key does not need the policy holder's name.
  * - `flags` holds the marks of every field given and accepted (all twelve
  *   are judged, also after a refused one); for MINT_INCOMPLETE it is the
  *   value to show, as "%04x". */

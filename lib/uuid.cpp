@@ -5,9 +5,11 @@
 
 #include "mintcore.h"
 #include "sha256_internal.h"
+#include "uuid_mode.h"
 #include "uuid_pair.h"
 
 using namespace mint::sha256_detail;
+using mint::uuid_mode;
 
 namespace {
 
@@ -86,13 +88,8 @@ void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) 
     uuid[12] = '\0';
 }
 
-enum class uuid_mode { zero, patient_key, policy_key, unusable };
-
 uuid_mode mode_of(const uuid_hash_data* data) {
-    if ((data->flags & PATIENT_FIELDS) == PATIENT_FIELDS) return uuid_mode::patient_key;
-    if (data->flags == POLICY_KEY_FLAGS) return uuid_mode::policy_key;
-    if ((data->flags & ANY_SSN) != 0) return uuid_mode::unusable;
-    return uuid_mode::zero;
+    return mint::uuid_mode_of(data->flags);
 }
 
 // Both keys take two compressions, one after the other:
@@ -198,14 +195,11 @@ void finish(uuid_hash_data* data, uuid_mode mode, const derivation& d) {
     write_uuid(data->uuid, d.hash, mode == uuid_mode::patient_key ? 0x10 : 0x00);
 }
 
-bool derivable(uuid_mode mode) {
-    return mode == uuid_mode::patient_key || mode == uuid_mode::policy_key;
-}
-
 }  // namespace
 
-int uuid_create(uuid_hash_data* data) {
-    if (data == nullptr) return 0;
+namespace mint {
+
+uuid_mode uuid_derive(uuid_hash_data* data) {
     std::memset(data->uuid, '0', 12);
     data->uuid[12] = '\0';
     const uuid_mode mode = mode_of(data);
@@ -217,9 +211,15 @@ int uuid_create(uuid_hash_data* data) {
         continue_with(data, mode, &d);
         compress(d.hash, d.block, 1);
         finish(data, mode, d);
-        return 1;
     }
-    if (mode == uuid_mode::unusable) {
+    return mode;
+}
+
+}  // namespace mint
+
+int uuid_create(uuid_hash_data* data) {
+    if (data == nullptr) return 0;
+    if (mint::uuid_derive(data) == uuid_mode::unusable) {
         std::printf("Error in uuid_create(), structure not properly filled out.  Flags %04x.\n",
                     static_cast<unsigned>(data->flags));
         return 0;
