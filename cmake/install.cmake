@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place: the shared library with its SONAME and
 # version links, its header, a CMake package (mintcore::mintcore), a pkg-config
-# file, and the two programs with their man pages. Included at the end of the
+# file, the same four for the C interface (libmint, mint.h, mint::mint,
+# mint.pc), and the two programs with their man pages. Included at the end of the
 # top-level CMakeLists.txt, so every target it names exists by then.
 include(CMakePackageConfigHelpers)
 
@@ -42,6 +43,23 @@ foreach(kind IN ITEMS LIBDIR INCLUDEDIR)
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/mintcore.pc.in ${PROJECT_BINARY_DIR}/mintcore.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/mintcore.pc DESTINATION ${MINT_PKGCONFIG_DIR})
+
+# The C interface: libmint with its SONAME and version links, mint.h, its own
+# CMake package (mint::mint) and mint.pc, located the same relative way.
+set(MINT_C_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mint)
+install(TARGETS mint EXPORT mintTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT mintTargets NAMESPACE mint:: DESTINATION ${MINT_C_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/mintConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/mintConfig.cmake
+  INSTALL_DESTINATION ${MINT_C_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/mintConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/mintConfig.cmake ${PROJECT_BINARY_DIR}/mintConfigVersion.cmake
+  DESTINATION ${MINT_C_CMAKE_PACKAGE_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/mint.pc.in ${PROJECT_BINARY_DIR}/mint.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/mint.pc DESTINATION ${MINT_PKGCONFIG_DIR})
 
 # Each program comes with its man page. The programs link their own copy of
 # the library, so they need no run-time search path.

@@ -20,7 +20,8 @@ from a patient's name, SSN, gender and date of birth, or, for a patient
 without an SSN, from the patient's data together with the policy holder's.
 
 This package holds the shared library libmintcore with its header, CMake
-package and pkg-config file, and the programs mintbatch (adds identifiers
+package and pkg-config file, the same for libmint (its C interface, for
+callers in any language), and the programs mintbatch (adds identifiers
 to a CSV file) and mintsolo (prints the identifier of one record).
 
 The identifier is a pseudonym, not anonymisation: treat it as personal data.")

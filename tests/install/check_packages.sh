@@ -3,11 +3,13 @@
 # directory and checks what they hold: exactly the installed files (the
 # library with its version links, the header, the CMake package, the
 # pkg-config file, the programs and their man pages), owned by root, with
-# nothing that names the build or source tree, and the same in both.
+# nothing that names the build or source tree, and the same in both. The C
+# interface (libmint, mint.h, its CMake package and mint.pc) is among them.
 #
 # usage: check_packages.sh --build=DIR --source=DIR --version=X.Y.Z
 #          --bindir=D --libdir=D --includedir=D --mandir=D
-#          --exports=LIST --check-exports=SCRIPT [--program=NAME ...] [--sanitized]
+#          --exports=LIST --c-exports=LIST --check-exports=SCRIPT [--program=NAME ...]
+#          [--sanitized]
 # --sanitized: the binaries are built with sanitizers, whose instrumentation
 # records source file names in them; only the other files are checked for
 # paths then.
@@ -26,6 +28,7 @@ for arg in "$@"; do
     --includedir=*) includedir=${arg#*=} ;;
     --mandir=*) mandir=${arg#*=} ;;
     --exports=*) exports=${arg#*=} ;;
+    --c-exports=*) c_exports=${arg#*=} ;;
     --check-exports=*) check_exports=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
     --sanitized) sanitized=1 ;;
@@ -65,7 +68,7 @@ normalise_listing() {
       if (type == "l") line = line " -> " $8
       print line
     }
-    END { exit bad }' | sed -E 's/mintcoreTargets-[a-z]+\.cmake$/mintcoreTargets-CONFIG.cmake/' | LC_ALL=C sort
+    END { exit bad }' | sed -E 's/(mintcore|mint)Targets-[a-z]+\.cmake$/\1Targets-CONFIG.cmake/' | LC_ALL=C sort
 }
 
 check_listing() {
@@ -87,13 +90,17 @@ check_tree() {
     echo "$file"
   done)
   [ -z "$naming" ] || fail "files of the $what name the build or source tree: $naming"
-  cmp -s "$root/$includedir/mintcore.h" "$source/lib/mintcore.h" || fail "the $what's header differs from lib/mintcore.h"
-  local soname
-  soname=$(readelf -d "$root/$libdir/libmintcore.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
-  [ "$soname" = "libmintcore.so.$major" ] || fail "the $what's library has SONAME '$soname'"
-  # Stripping must keep the twenty exported functions.
+  local library soname
+  for library in mintcore mint; do
+    cmp -s "$root/$includedir/$library.h" "$source/lib/$library.h" || fail "the $what's $library.h differs from lib/$library.h"
+    soname=$(readelf -d "$root/$libdir/lib$library.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+    [ "$soname" = "lib$library.so.$major" ] || fail "the $what's lib$library has SONAME '$soname'"
+  done
+  # Stripping must keep the twenty exported functions, and the C interface's.
   "$check_exports" "$root/$libdir/libmintcore.so.$version" "$exports" > /dev/null \
     || fail "the $what's library does not export exactly the library functions"
+  "$check_exports" "$root/$libdir/libmint.so.$version" "$c_exports" > /dev/null \
+    || fail "the $what's libmint does not export exactly the C interface's functions"
   for program in "${programs[@]}"; do
     "$check_exports" "$root/$bindir/$program" "$exports" > /dev/null \
       || fail "the $what's $program does not export exactly the library functions"
@@ -113,8 +120,10 @@ for library in libc6 libstdc++6; do
   [[ ", $depends" == *", $library "* ]] || fail "Depends '$depends' lacks $library"
 done
 dpkg-deb -e "$deb" "$scratch/control"
-grep -qx "libmintcore $major mint (>= $version)" "$scratch/control/shlibs" \
-  || fail "shlibs does not name libmintcore $major: $(cat "$scratch/control/shlibs")"
+for library in libmintcore libmint; do
+  grep -qx "$library $major mint (>= $version)" "$scratch/control/shlibs" \
+    || fail "shlibs does not name $library $major: $(cat "$scratch/control/shlibs")"
+done
 dpkg-deb -x "$deb" "$scratch/deb"
 check_tree "Debian package" "$scratch/deb/usr"
 

@@ -12,7 +12,16 @@ expected_installed_files() {
     "f $libdir/cmake/mintcore/mintcoreConfigVersion.cmake" \
     "f $libdir/cmake/mintcore/mintcoreTargets.cmake" \
     "f $libdir/cmake/mintcore/mintcoreTargets-CONFIG.cmake" \
-    "f $libdir/pkgconfig/mintcore.pc"
+    "f $libdir/pkgconfig/mintcore.pc" \
+    "f $includedir/mint.h" \
+    "f $libdir/libmint.so.$version" \
+    "l $libdir/libmint.so.$major -> libmint.so.$version" \
+    "l $libdir/libmint.so -> libmint.so.$major" \
+    "f $libdir/cmake/mint/mintConfig.cmake" \
+    "f $libdir/cmake/mint/mintConfigVersion.cmake" \
+    "f $libdir/cmake/mint/mintTargets.cmake" \
+    "f $libdir/cmake/mint/mintTargets-CONFIG.cmake" \
+    "f $libdir/pkgconfig/mint.pc"
   for program in "${programs[@]}"; do
     printf '%s\n' "f $bindir/$program" "f $mandir/man1/$program.1"
   done
