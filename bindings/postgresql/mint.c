@@ -17,6 +17,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "datatype/timestamp.h"
 #include "fmgr.h"
@@ -37,11 +38,11 @@ PG_FUNCTION_INFO_V1(pg_mint_uuid_problem_dates);
 
 void _PG_init(void);
 
-/* A key of 128 bits at least, as hex digits; up to 2048 bits. */
+/* A key of 32 to 1024 hex digits, as the programs' key files hold. */
 #define KEY_MIN_DIGITS 32
-#define KEY_MAX_BYTES 256
+#define KEY_MAX_BYTES 512
 /* Room for the longest key with generous white space around it. */
-#define KEY_FILE_MAX_BYTES 8192
+#define KEY_FILE_MAX_BYTES 16384
 
 /* Texts up to this size are copied to the stack; names and SSNs normally
  * are, so a call allocates nothing but its result. */
@@ -125,7 +126,7 @@ decode_key(const char *text, size_t length)
 		if (value < 0)
 			return "holds a character that is neither a hex digit nor white space";
 		if (digits / 2 >= KEY_MAX_BYTES)
-			return "holds more than 512 hex digits";
+			return "holds more than 1024 hex digits";
 		if (digits % 2 == 0)
 			high = value;
 		else
@@ -153,6 +154,7 @@ load_key(void)
 	char		text[KEY_FILE_MAX_BYTES + 1];
 	size_t		length;
 	FILE	   *file;
+	struct stat status;
 	int			read_errno = 0;
 	const char *problem;
 
@@ -168,6 +170,11 @@ load_key(void)
 		ereport(ERROR,
 				(errcode_for_file_access(),
 				 errmsg("could not open key file \"%s\": %m", path)));
+	/* A secret that others may read is a secret no more; say so, and go on. */
+	if (fstat(fileno(file), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+		ereport(WARNING,
+				(errmsg("key file \"%s\" may be read or written by users other than its owner", path),
+				 errhint("Make it readable by the server's user alone (chmod 600).")));
 	length = fread(text, 1, sizeof text, file);
 	if (ferror(file))
 		read_errno = errno;
@@ -181,7 +188,7 @@ load_key(void)
 				 errmsg("could not read key file \"%s\": %m", path)));
 	}
 	if (length > KEY_FILE_MAX_BYTES)
-		problem = "is larger than 8192 bytes";
+		problem = "is larger than 16384 bytes";
 	else
 		problem = decode_key(text, length);
 	explicit_bzero(text, sizeof text);

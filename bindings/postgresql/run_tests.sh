@@ -33,6 +33,7 @@ if [ "${1:-}" = --inside ]; then
   chown -R --reference="$datadir" "$datadir/mint_test"
   chmod 700 "$datadir/mint_test"
   chmod 600 "$datadir"/mint_test/*
+  chmod 644 "$datadir/mint_test/key-readable.hex"
   status=0
   MINT_TEST_DIR=$work "$pg_regress" --inputdir="$source" --outputdir="$work/out" --bindir="$bindir" \
     --dbname=mint_regression "$@" || status=$?
@@ -105,11 +106,12 @@ key=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
 echo "$key" > "$work/keys/key.hex"
 echo "$key" | tr a-f A-F | sed -E 's/(.{8})/\1 /g; s/ $//' | fold -w 27 > "$work/keys/key-spaced.hex"
 printf '%s' "$key" > "$work/keys/key-no-newline.hex"
+echo "$key" > "$work/keys/key-readable.hex"
 echo fedcba9876543210fedcba9876543210 > "$work/keys/other-key.hex"
 echo 000102030405060708090a0b0c0d0e > "$work/keys/short.hex"
 echo "${key}0" > "$work/keys/odd.hex"
 echo "${key%??}zz" > "$work/keys/not-hex.hex"
-printf '%0514d\n' 0 > "$work/keys/long.hex"
+printf '%01026d\n' 0 > "$work/keys/long.hex"
 : > "$work/keys/empty.hex"
 chmod -R a+rX "$work"
 
