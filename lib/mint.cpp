@@ -4,11 +4,12 @@
 
 #include <cstring>
 
+#include "hmac_sha256.h"
 #include "identity_fields.h"
 #include "identity_rules.h"
 #include "mintcore.h"
+#include "uuid_keyed.h"
 #include "uuid_mode.h"
-#include "uuid_pair.h"
 
 #ifndef MINT_VERSION_TEXT
 #error "MINT_VERSION_TEXT must be the project version as a string literal"
@@ -136,11 +137,26 @@ mint_result judge(const mint_person* patient, const mint_person* policy, fields:
     return result;
 }
 
-// What a call's options ask for; false when they are wrong.
+// What a call's options ask for, the secret prepared once for all its
+// records. The prepared key stands in for the secret: it is wiped when the
+// call ends.
 struct call_options {
     fields::ssn_rule rule = fields::ssn_rule::strict;
+    bool keyed = false;
+    mint::uuid_key key;
+
+    call_options() = default;
+    call_options(const call_options&) = delete;
+    call_options& operator=(const call_options&) = delete;
+    ~call_options() {
+        if (keyed) mint::wipe_secret(&key, sizeof key);
+    }
+
+    // Null: the plain derivation.
+    const mint::uuid_key* key_or_null() const { return keyed ? &key : nullptr; }
 };
 
+// False when the options are wrong.
 bool read_options(const mint_options* options, call_options* call) {
     if (options == nullptr) return true;
     switch (options->ssn_rule) {
@@ -153,9 +169,13 @@ bool read_options(const mint_options* options, call_options* call) {
         default:
             return false;
     }
-    if (options->key == nullptr && options->key_length != 0) return false;
-    // Keyed identifiers are not available yet.
-    return options->key == nullptr || options->key_length == 0;
+    // A length without its bytes is a caller's mistake, never an unkeyed call.
+    if (options->key == nullptr) return options->key_length == 0;
+    if (options->key_length > 0) {
+        mint::uuid_key_init(&call->key, options->key, options->key_length);
+        call->keyed = true;
+    }
+    return true;
 }
 
 void write_identifier(char* out, const char (&text)[MINT_ID_SIZE]) {
@@ -238,7 +258,7 @@ int32_t mint_derive(const mint_person* patient, const mint_person* policy, const
         uuid_hash_data data;
         outcome = judge(patient, policy, call.rule, &data);
         if (outcome.status == MINT_IDENTIFIER) {
-            mint::uuid_derive(&data);
+            mint::uuid_derive(&data, call.key_or_null());
             write_identifier(identifier, data.uuid);
         } else {
             write_identifier(identifier, text_without_derivation(outcome.status));
@@ -275,14 +295,14 @@ int32_t mint_derive_columns(const mint_columns* columns, size_t rows, const mint
             waiting_row = row;
         } else {
             // Both records are derivable, so the pair prints nothing.
-            mint::uuid_create_pair(&records[0], &records[1]);
+            mint::uuid_create_pair_keyed(&records[0], &records[1], call.key_or_null());
             write_identifier(identifiers + waiting_row * MINT_ID_SIZE, records[0].uuid);
             write_identifier(identifier, records[1].uuid);
             waiting = false;
         }
     }
     if (waiting) {
-        mint::uuid_derive(&records[0]);
+        mint::uuid_derive(&records[0], call.key_or_null());
         write_identifier(identifiers + waiting_row * MINT_ID_SIZE, records[0].uuid);
     }
     return 0;

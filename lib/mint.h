@@ -67,10 +67,15 @@ typedef struct mint_person {
 #define MINT_SSN_LENIENT 1  /* at least one digit, the first nine used, as libmintcore */
 
 /* Options of a call; a NULL options pointer, or an all-zero struct, means
- * the strict SSN rule and no key. */
+ * the strict SSN rule and no key. With a key (a secret of any length), the
+ * last SHA-256 computation of a derivation is HMAC-SHA-256 under it: only
+ * holders of the secret can compute the identifiers, and the same secret
+ * gives the same keyed identifiers wherever it is used. The zero identifier
+ * and every refusal stay as they are. The call prepares the secret once and
+ * keeps no copy of it. */
 typedef struct mint_options {
     int32_t ssn_rule;          /* MINT_SSN_STRICT or MINT_SSN_LENIENT */
-    const unsigned char* key;  /* secret of a keyed identifier; NULL: unkeyed */
+    const unsigned char* key;  /* the secret's bytes; NULL: unkeyed */
     size_t key_length;         /* bytes of key; 0: unkeyed */
 } mint_options;
 

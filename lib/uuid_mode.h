@@ -27,9 +27,12 @@ constexpr bool derivable(uuid_mode mode) {
     return mode == uuid_mode::patient_key || mode == uuid_mode::policy_key;
 }
 
+struct uuid_key;
+
 // Writes the identifier into data->uuid, the zero identifier unless the mode
-// is derivable, and returns the mode. Prints nothing.
-uuid_mode uuid_derive(uuid_hash_data* data);
+// is derivable, and returns the mode: uuid_create (uuid_create_keyed with a
+// key, see uuid_keyed.h) without its message.
+uuid_mode uuid_derive(uuid_hash_data* data, const uuid_key* key = nullptr);
 
 }  // namespace mint
 

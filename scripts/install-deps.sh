@@ -2,7 +2,8 @@
 # Installs what building and testing mint needs on a Debian machine, if missing.
 set -euo pipefail
 # llvm: llvm-nm reads the Clang build's link-time-optimised objects for a symbol check.
-packages=(cmake ninja-build g++ clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
+# gcc: the C interface's tests build C programs.
+packages=(cmake ninja-build g++ gcc clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
   pkgconf dpkg-dev groff-base man-db  # these four: install, package and man page tests
   # The PostgreSQL extension: server headers to build it; a server, pg_regress
   # and pg_virtualenv (a throw-away cluster) to test it.

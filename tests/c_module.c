@@ -4,9 +4,13 @@
 
 #include "mint.h"
 
-int module_derive(const char* name, const char* ssn, char* identifier) {
+int module_derive(const char* name, const char* ssn, int gender, int year, int month, int day, char* identifier) {
     mint_person patient = MINT_PERSON_INIT;
     patient.name = name;
     patient.ssn = ssn;
+    patient.gender = gender;
+    patient.birth_year = year;
+    patient.birth_month = month;
+    patient.birth_day = day;
     return mint_derive(&patient, NULL, NULL, identifier, NULL);
 }

@@ -246,6 +246,38 @@ TEST(MintDerive, BadArguments) {
     EXPECT_STREQ(identifier, "uc1kb3lfu4p3");
 }
 
+// The secret of tests/data/keys/test.key, whose worked examples the Python
+// reference derives independently.
+const unsigned char test_secret[] = {0x7b, 0x9d, 0x7e, 0x32, 0xdf, 0xd4, 0x3f, 0x36, 0x5b, 0xe5, 0x01,
+                                     0xab, 0x42, 0x42, 0x4e, 0x46, 0xca, 0xeb, 0x51, 0x6d, 0x34, 0x67,
+                                     0x64, 0x9b, 0x68, 0x6b, 0xb0, 0xb8, 0xdd, 0xa5, 0x0d, 0x7d};
+constexpr mint_options keyed{MINT_SSN_STRICT, test_secret, sizeof test_secret};
+
+TEST(MintDerive, KeyedWorkedExamples) {
+    EXPECT_EQ(derive(&jane, nullptr, &keyed).identifier, "mib97ds9ej5d");
+    EXPECT_EQ(derive(&jane_without_ssn, &john, &keyed).identifier, "8l00kma9drtk");
+    // Nothing but the identifier's value changes: no SSN is still nobody,
+    // and a refusal is still a refusal.
+    const outcome zero = derive(&jane_without_ssn, nullptr, &keyed);
+    EXPECT_EQ(zero.returned, MINT_ZERO);
+    EXPECT_EQ(zero.identifier, "000000000000");
+    const mint_person eight_digits = person("Jane Doe", "12345678", 2, 1970, 1, 31);
+    EXPECT_EQ(derive(&eight_digits, nullptr, &keyed).returned, MINT_REFUSED);
+    const mint_options keyed_lenient{MINT_SSN_LENIENT, test_secret, sizeof test_secret};
+    const outcome lenient_keyed = derive(&eight_digits, nullptr, &keyed_lenient);
+    EXPECT_EQ(lenient_keyed.returned, MINT_IDENTIFIER);
+    EXPECT_NE(lenient_keyed.identifier, "pd6l21movp5l");
+    // Every byte of the secret counts.
+    unsigned char other_secret[sizeof test_secret];
+    std::memcpy(other_secret, test_secret, sizeof other_secret);
+    other_secret[sizeof other_secret - 1] ^= 1;
+    const mint_options other{MINT_SSN_STRICT, other_secret, sizeof other_secret};
+    const outcome under_other = derive(&jane, nullptr, &other);
+    EXPECT_EQ(under_other.returned, MINT_IDENTIFIER);
+    EXPECT_NE(under_other.identifier, "mib97ds9ej5d");
+    EXPECT_NE(under_other.identifier, "uc1kb3lfu4p3");
+}
+
 TEST(MintTexts, FieldNamesAndResultTexts) {
     const char* const names[] = {"patient_name", "patient_ssn",  "patient_gender", "patient_birth_year",
                                  "patient_birth_month", "patient_birth_day", "policy_name", "policy_ssn",
@@ -362,6 +394,7 @@ TEST(MintDeriveColumns, MatchesTheSingleCallRowByRow) {
     const mint_columns columns = rows.columns();
     expect_columns_match_single_calls(rows, columns, nullptr);
     expect_columns_match_single_calls(rows, columns, &lenient);
+    expect_columns_match_single_calls(rows, columns, &keyed);
     // Every kind of result is among the rows, so each path is compared.
     std::vector<int> kinds(5);
     for (size_t row = 0; row < rows.patients.size(); ++row) {
@@ -378,6 +411,7 @@ TEST(MintDeriveColumns, EveryLengthPairsItsRecordsRight) {
         column_rows rows;
         for (size_t row = 0; row < n; ++row) rows.add(all.patients[row], all.policies[row]);
         expect_columns_match_single_calls(rows, rows.columns(), nullptr);
+        expect_columns_match_single_calls(rows, rows.columns(), &keyed);
     }
 }
 

@@ -117,8 +117,10 @@ void compare_line(const std::string& line, tally* seen) {
     if (comma == std::string::npos || comma == 0) return;  // no record key: mintbatch copies the line
     const char* position = line.c_str() + comma + 1;
 
-    patient_record record;
-    clear_patient_record(&record);
+    // Cleared here rather than by clear_patient_record, whose file also holds
+    // the programs' bridge to internal library calls that libmintcore does
+    // not export.
+    patient_record record{};
     int processed = 0;
     const std::string printed = stdout_of([&] { processed = process_csv_record(position, &record, 2); });
 
