@@ -13,9 +13,10 @@
 #
 # usage: run_tests.sh --build=DIR --source=DIR --pg-config=PATH
 #          --pkglibdir=DIR --extensiondir=DIR
-#          --mintbatch=PATH --generate-records=PATH TEST ...
+#          --mintbatch=PATH --generate-records=PATH --test-key=FILE TEST ...
 # --pkglibdir and --extensiondir: where the install rules put the module and
-# the control and script files. TEST: the sql/TEST.sql files to run, in order.
+# the control and script files. --test-key: the project's test key file,
+# whose keyed identifiers of the worked examples are known. TEST: the sql/TEST.sql files to run, in order.
 # Exit status 77 (skipped) when there is no server to test against.
 set -euo pipefail
 
@@ -53,6 +54,7 @@ for arg in "$@"; do
     --extensiondir=*) extensiondir=${arg#*=} ;;
     --mintbatch=*) mintbatch=${arg#*=} ;;
     --generate-records=*) generate_records=${arg#*=} ;;
+    --test-key=*) test_key=${arg#*=} ;;
     --*) echo "unknown argument: $arg"; exit 2 ;;
     *) tests+=("$arg") ;;
   esac
@@ -100,10 +102,11 @@ step "100000 generated records and their identifiers from mintbatch"
 "$mintbatch" "$work/records.csv" "$work/records-with-uuid.csv" > "$work/mintbatch.log" \
   || { cat "$work/mintbatch.log"; fail "mintbatch"; }
 
-# Key files, each named by what it holds. The same key written three ways.
+# Key files, each named by what it holds: the test key written four ways,
+# another key and faulty ones.
 mkdir "$work/keys"
-key=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
-echo "$key" > "$work/keys/key.hex"
+key=$(tr -d ' \t\r\n' < "$test_key")
+cp "$test_key" "$work/keys/key.hex"
 echo "$key" | tr a-f A-F | sed -E 's/(.{8})/\1 /g; s/ $//' | fold -w 27 > "$work/keys/key-spaced.hex"
 printf '%s' "$key" > "$work/keys/key-no-newline.hex"
 echo "$key" > "$work/keys/key-readable.hex"
