@@ -91,6 +91,20 @@ DESTDIR=$work/installed cmake --install "$build" --component postgresql > "$work
 want=$(printf '%s\n' "$extensiondir/mint--1.0.sql" "$extensiondir/mint.control" "$pkglibdir/mint.so" | LC_ALL=C sort)
 actual=$(cd "$work/installed" && find . ! -type d | sed 's/^\.//' | LC_ALL=C sort)
 [ "$actual" = "$want" ] || { diff <(echo "$want") <(echo "$actual") || true; fail "installed files (expected, actual)"; }
+step "a whole-tree install holds the extension; a user's own prefix does without it"
+DESTDIR=$work/whole cmake --install "$build" --prefix /prefix > "$work/install.log" \
+  || { cat "$work/install.log"; fail "cmake --install (whole tree)"; }
+for file in "$extensiondir/mint--1.0.sql" "$extensiondir/mint.control" "$pkglibdir/mint.so"; do
+  cmp -s "$work/installed$file" "$work/whole$file" || fail "a whole-tree install lacks $file"
+done
+# Only where the server's directories are not writable, as for most users.
+if [ "$(id -u)" -ne 0 ] && ! [ -w "$pkglibdir" ]; then
+  cmake --install "$build" --prefix "$work/user-prefix" > "$work/install.log" \
+    || { cat "$work/install.log"; fail "cmake --install --prefix (a user's own prefix)"; }
+  grep -q "Not installing the PostgreSQL extension: .* is not writable" "$work/install.log" \
+    || { cat "$work/install.log"; fail "no message about the extension left out"; }
+fi
+
 # Laid out as the server expects below extension_destdir: its own directories.
 stage=$work/stage
 mkdir -p "$stage$("$pg_config" --pkglibdir)" "$stage$("$pg_config" --sharedir)/extension"
