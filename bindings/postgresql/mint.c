@@ -68,7 +68,7 @@ _PG_init(void)
 {
 	DefineCustomStringVariable("mint.key_file",
 							   "File on the server holding the secret key of keyed identifiers.",
-							   "Hex digits, white space ignored, at least 32 digits. "
+							   "32 to 1024 hex digits, white space ignored. "
 							   "A relative path is taken from the data directory. "
 							   "Empty: identifiers without a key.",
 							   &key_file_setting,
@@ -198,7 +198,7 @@ load_key(void)
 		ereport(ERROR,
 				(errcode(ERRCODE_INVALID_PARAMETER_VALUE),
 				 errmsg("key file \"%s\" %s", path, problem),
-				 errhint("The file named by mint.key_file must hold the key as at least 32 hex digits.")));
+				 errhint("The file named by mint.key_file must hold the key as 32 to 1024 hex digits, white space aside.")));
 	}
 	key_current = true;
 }

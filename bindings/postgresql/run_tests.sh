@@ -3,8 +3,8 @@
 # with pg_regress) on a throw-away PostgreSQL server that this script starts
 # and drops: Debian's pg_virtualenv, in a temporary directory. As root, the
 # server runs as the `postgres` user and only the client runs as root; no
-# other cluster is touched and nothing is written outside the temporary
-# directory.
+# other cluster is touched, and nothing is written outside temporary
+# directories but the build tree's install manifests.
 #
 # The extension is used as `cmake --install --component postgresql` puts it
 # in place, but under a staging directory that the server is told to look in
@@ -16,8 +16,10 @@
 #          --mintbatch=PATH --generate-records=PATH --test-key=FILE TEST ...
 # --pkglibdir and --extensiondir: where the install rules put the module and
 # the control and script files. --test-key: the project's test key file,
-# whose keyed identifiers of the worked examples are known. TEST: the sql/TEST.sql files to run, in order.
+# whose keyed identifiers of the worked examples are known. TEST: the
+# sql/TEST.sql files to run, in order.
 # Exit status 77 (skipped) when there is no server to test against.
+# MINT_TEST_KEEP=1 keeps the temporary directory (pg_regress's results in out/).
 set -euo pipefail
 
 if [ "${1:-}" = --inside ]; then
