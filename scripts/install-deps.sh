@@ -6,7 +6,10 @@ set -euo pipefail
 packages=(cmake ninja-build g++ gcc clang llvm libgtest-dev libgmock-dev libbenchmark-dev python3 time binutils
   pkgconf dpkg-dev groff-base man-db  # these four: install, package and man page tests
   # The Python package: its headers, and what its DataFrame and Dask layers use.
-  python3-dev python3-numpy python3-pandas python3-dask python3-distributed)
+  python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+  # The PostgreSQL extension: server headers to build it; a server, pg_regress
+  # and pg_virtualenv (a throw-away cluster) to test it.
+  postgresql-15 postgresql-server-dev-15 postgresql-common)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
