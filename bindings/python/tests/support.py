@@ -17,9 +17,9 @@ EXAMPLES_CSV = os.path.join(SOURCE_DIR, "examples", "patients.csv")
 
 def _load_reference():
     path = os.path.join(SOURCE_DIR, "tests", "reference", "mint_reference.py")
-    spec = importlib.util.spec_from_file_location("mint_reference", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("mint_reference", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
