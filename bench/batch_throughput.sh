@@ -3,14 +3,24 @@
 #
 # usage: bench/batch_throughput.sh [BUILD_DIR] [N ...]
 #   BUILD_DIR defaults to build/default; N defaults to 10000 and 1000000.
+#   ROUNDS (environment, default 5): runs of each way of running;
+#   PYTHON_ROUNDS (default 2): runs of the naive Python script.
 # For each N it generates the records (seeded, so every run sees the same
-# file), runs mintbatch five times and prints the best wall time, records per
-# second and the peak resident set size.
+# file) and runs mintbatch ROUNDS times in every way below, the ways taking
+# turns so that a busy moment of the machine hits them alike; it prints the
+# best wall time, records per second and the highest peak resident set size.
+# One thread (-j 1) and the default (every CPU the process may use) are
+# compared within the run. For the largest N, the naive Python script
+# (bench/naive_mint.py, csv and hashlib) runs too, and its output must equal
+# mintbatch's.
 set -euo pipefail
 build=${1:-build/default}
 shift || true
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(10000 1000000)
+rounds=${ROUNDS:-5}
+python_rounds=${PYTHON_ROUNDS:-2}
+here=$(cd "$(dirname "$0")" && pwd)
 
 mintbatch=$build/tools/batch/mintbatch
 generate=$build/bench/generate_records
@@ -21,31 +31,31 @@ done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# best_run COMMAND...: the best of five wall times of COMMAND (run through
-# bash -c, with $in and $out set) and the highest peak RSS, into $best and $peak.
-best_run() {
-  best=""
-  peak=0
-  for _ in 1 2 3 4 5; do
-    rm -f "$scratch/out.csv"  # a fresh file each run: rewriting a truncated one waits for the disk
-    # Wall time to the microsecond from the clock (time(1) rounds to 10 ms);
-    # peak RSS from time(1), of mintbatch itself.
-    start=$(date +%s%N)
-    in="$scratch/in.csv" out="$scratch/out.csv" key="$scratch/key" mintbatch="$mintbatch" timing="$scratch/time" bash -c "$1" > /dev/null 2>&1
-    finish=$(date +%s%N)
-    seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
-    read -r rss < "$scratch/time"
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$seconds; fi
-    if [ "$rss" -gt "$peak" ]; then peak=$rss; fi
-  done
+# timed_run COMMAND: one run of COMMAND (through bash -c, with $in, $out,
+# $mintbatch and $timing set); its wall time in seconds into $seconds and the
+# peak RSS that /usr/bin/time wrote (KiB) into $rss.
+timed_run() {
+  rm -f "$scratch/out.csv"  # a fresh file each run: rewriting a truncated one waits for the disk
+  echo 0 > "$scratch/time"
+  # Wall time to the microsecond from the clock (time(1) rounds to 10 ms).
+  local start finish
+  start=$(date +%s%N)
+  in="$scratch/in.csv" out="$scratch/out.csv" key="$scratch/key" mintbatch="$mintbatch" timing="$scratch/time" bash -c "$1" > /dev/null 2>&1
+  finish=$(date +%s%N)
+  seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
+  read -r rss < "$scratch/time"
 }
 
 timed='/usr/bin/time -f %M -o "$timing" "$mintbatch"'
-# Each way of running: the plain file run first, then standard streams, the
-# progress line drawn throughout (to /dev/null), the key-only output and
-# keyed identifiers.
+# mintbatch's default: the CPUs it may run on (as nproc counts them), at most 16.
+cpus=$(nproc)
+default_threads=$(( cpus < 16 ? cpus : 16 ))
+# Each way of running: files with one thread and with the default, then
+# standard streams, the progress line drawn throughout (to /dev/null), and
+# the key-only output and keyed identifiers, all with the default.
 modes=(
-  "files|$timed \"\$in\" \"\$out\""
+  "files, -j 1|$timed -j 1 \"\$in\" \"\$out\""
+  "files, default|$timed \"\$in\" \"\$out\""
   "pipe in, pipe out|cat \"\$in\" | $timed - - | cat > \"\$out\""
   "--progress|$timed --progress \"\$in\" \"\$out\""
   "--key-only|$timed --key-only \"\$in\" \"\$out\""
@@ -54,13 +64,45 @@ modes=(
 head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$scratch/key"
 chmod 600 "$scratch/key"
 
+echo "$(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')), default $default_threads threads"
 printf '%-10s %-18s %10s %10s %14s %12s\n' records mode "input MB" "best s" "records/s" "peak RSS KiB"
 for n in "${sizes[@]}"; do
   "$generate" "$n" 42 > "$scratch/in.csv"
   megabytes=$(awk -v b="$(stat -c %s "$scratch/in.csv")" 'BEGIN { printf "%.1f", b / 1e6 }')
-  for mode in "${modes[@]}"; do
-    best_run "${mode#*|}"
-    rate=$(awk -v n="$n" -v s="$best" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "inf" }')
-    printf '%-10s %-18s %10s %10s %14s %12s\n' "$n" "${mode%%|*}" "$megabytes" "$best" "$rate" "$peak"
+  best=()
+  peak=()
+  for _ in $(seq 1 "$rounds"); do
+    for i in "${!modes[@]}"; do
+      timed_run "${modes[$i]#*|}"
+      if [ -z "${best[$i]:-}" ] || awk -v a="$seconds" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'; then
+        best[$i]=$seconds
+      fi
+      [ "$rss" -gt "${peak[$i]:-0}" ] && peak[$i]=$rss
+    done
   done
+  for i in "${!modes[@]}"; do
+    rate=$(awk -v n="$n" -v s="${best[$i]}" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "inf" }')
+    printf '%-10s %-18s %10s %10s %14s %12s\n' "$n" "${modes[$i]%%|*}" "$megabytes" "${best[$i]}" "$rate" "${peak[$i]}"
+  done
+  echo "$n: default ($default_threads threads) / one thread: $(awk -v a="${best[0]}" -v b="${best[1]}" 'BEGIN { printf "%.2fx", a / b }')"
 done
+
+# The naive Python script on the largest input, whose output is checked
+# against mintbatch's.
+n=${sizes[-1]}
+"$mintbatch" "$scratch/in.csv" "$scratch/expected.csv" > /dev/null
+python_best=""
+for _ in $(seq 1 "$python_rounds"); do
+  start=$(date +%s%N)
+  /usr/bin/python3 "$here/naive_mint.py" "$scratch/in.csv" "$scratch/python.csv"
+  finish=$(date +%s%N)
+  seconds=$(awk -v ns=$((finish - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
+  if [ -z "$python_best" ] || awk -v a="$seconds" -v b="$python_best" 'BEGIN { exit !(a < b) }'; then
+    python_best=$seconds
+  fi
+done
+cmp -s "$scratch/expected.csv" "$scratch/python.csv" || echo "naive Python: its output differs from mintbatch's!"
+python_rate=$(awk -v n="$n" -v s="$python_best" 'BEGIN { printf "%.0f", n / s }')
+printf '%-10s %-18s %10s %10s %14s\n' "$n" "naive Python" "$megabytes" "$python_best" "$python_rate"
+echo "$n: mintbatch default / naive Python: $(awk -v a="$python_best" -v b="${best[1]}" 'BEGIN { printf "%.0fx", a / b }')," \
+  "one thread / naive Python: $(awk -v a="$python_best" -v b="${best[0]}" 'BEGIN { printf "%.0fx", a / b }')"

@@ -1,15 +1,24 @@
-// Any bytes as a mintbatch input file: the output is the header line, then
-// the input's lines after the first, in order and byte for byte, each ended by
+// Any bytes as a mintbatch input: the output is the header line, then the
+// input's lines after the first, in order and byte for byte, each ended by
 // "\n" and with at most "," and a 12-character identifier appended. A silent
 // run (which takes the quick route and derives identifiers in pairs) writes
-// exactly what a verbose run (the general path throughout) writes. The
-// key-only output holds each line's record key and the same identifier.
+// exactly what a verbose run (the general path throughout) writes. Two and
+// seven threads print and write exactly what one thread does. The key-only
+// output holds each line's record key and the same identifier.
+//
+// The pipeline runs between memory buffers, with the input handed out in
+// reads of a size the input chooses, as a pipe would, and threads taking
+// blocks of as few lines as the input chooses; one input in 64 also goes
+// through real files, which must give the same.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +31,7 @@ namespace {
 std::string work_dir;
 std::string input_path;
 std::string output_path;
+int captured_stdout = -1;  // a memory file that standard output goes to
 
 void remove_work_files() {
     std::remove(input_path.c_str());
@@ -35,19 +45,28 @@ const std::string header =
     "policy_birth_day,uuid\n";
 
 // Lines end at LF, CR LF or a lone CR; a last line may have no end. Found
-// with library scans, so the checker's own (instrumented) code stays cheap.
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
+// with library scans (memchr), so the checker's own (instrumented) code stays
+// cheap; the vector is kept from input to input.
+const std::vector<std::string_view>& split_lines(std::string_view text) {
+    static std::vector<std::string_view> lines;
+    lines.clear();
+    const char* const begin = text.data();
+    const char* const stop = begin + text.size();
+    const auto next = [stop](const char* from, char c) {
+        const void* found = std::memchr(from, c, static_cast<size_t>(stop - from));
+        return found != nullptr ? static_cast<const char*>(found) : stop;
+    };
+    const char* next_cr = next(begin, '\r');
+    const char* next_lf = next(begin, '\n');
+    const char* start = begin;
+    while (start < stop) {
+        if (next_cr < start) next_cr = next(start, '\r');
+        if (next_lf < start) next_lf = next(start, '\n');
+        const char* end = next_cr < next_lf ? next_cr : next_lf;
+        lines.emplace_back(start, static_cast<size_t>(end - start));
+        if (end == stop) break;
         start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+        if (*end == '\r' && start < stop && *start == '\n') ++start;
     }
     return lines;
 }
@@ -63,10 +82,78 @@ std::string read_file(const std::string& path) {
     return content;
 }
 
+// What a run wrote and printed. The buffers are kept from run to run and
+// only ever grow, so that a run allocates (and clears) nothing.
+struct run_result {
+    std::vector<char> output_buffer;
+    size_t output_size = 0;
+    std::vector<char> printed_buffer;
+    size_t printed_size = 0;
+
+    std::string_view output() const { return {output_buffer.data(), output_size}; }
+    std::string_view printed() const { return {printed_buffer.data(), printed_size}; }
+};
+
+void start_capture() {
+    std::fflush(stdout);
+    FUZZ_CHECK(ftruncate(captured_stdout, 0) == 0);
+}
+
+void end_capture(run_result* result) {
+    std::fflush(stdout);
+    struct stat status;
+    FUZZ_CHECK(fstat(captured_stdout, &status) == 0);
+    result->printed_size = static_cast<size_t>(status.st_size);
+    if (result->printed_buffer.size() < result->printed_size) result->printed_buffer.resize(result->printed_size);
+    FUZZ_CHECK(pread(captured_stdout, result->printed_buffer.data(), result->printed_size, 0) == status.st_size);
+}
+
+// One run in memory; every input converts (nothing fails in memory).
+void run(run_result* result, std::string_view text, size_t line_count, size_t most_per_read, int lines_per_block,
+         int verbosity, output_format format, int threads) {
+    byte_source source = memory_source(text.data(), text.size());
+    source.most_per_read = most_per_read;
+    // Every line gives at most its bytes, a comma, an identifier and a line end.
+    const size_t most = header.size() + text.size() + 14 * (line_count + 1);
+    if (result->output_buffer.size() < most) result->output_buffer.resize(most);
+    byte_sink sink = memory_sink(result->output_buffer.data(), most);
+    batch_options options = {"in.csv", "out.csv", verbosity, format, progress_mode::off};
+    options.threads = threads;
+    options.lines_per_block = lines_per_block;
+    start_capture();
+    FUZZ_CHECK(convert_csv_buffers(&source, &sink, options));
+    result->output_size = sink.size;
+    end_capture(result);
+}
+
+// The same through real files.
+void run_on_files(run_result* result, std::string_view text, int verbosity, output_format format, int threads) {
+    {
+        FILE* in = std::fopen(input_path.c_str(), "wb");
+        FUZZ_CHECK(in != nullptr);
+        FUZZ_CHECK(std::fwrite(text.data(), 1, text.size(), in) == text.size());
+        FUZZ_CHECK(std::fclose(in) == 0);
+    }
+    batch_options options = {input_path.c_str(), output_path.c_str(), verbosity, format, progress_mode::off};
+    options.threads = threads;
+    start_capture();
+    FUZZ_CHECK(process_csv_file(options) == 0);
+    end_capture(result);
+    const std::string written = read_file(output_path);
+    result->output_buffer.assign(written.begin(), written.end());
+    result->output_size = written.size();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
+    // Standard output goes to a memory file, so that runs can compare what
+    // they print.
+    captured_stdout = memfd_create("mint_fuzz_stdout", 0);
+    FUZZ_CHECK(captured_stdout >= 0);
+    FUZZ_CHECK(fcntl(captured_stdout, F_SETFL, O_APPEND) == 0);
+    std::fflush(stdout);
+    FUZZ_CHECK(dup2(captured_stdout, STDOUT_FILENO) == STDOUT_FILENO);
     // In memory: rewriting a truncated file on disk waits for the disk.
     char dir_template[] = "/dev/shm/mint_fuzz_batch_XXXXXX";
     const char* dir = mkdtemp(dir_template);
@@ -80,62 +167,89 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    // One first byte in thirty-two stretches the input by repetition past the read
-    // block and the longest parsed line, so those boundaries are crossed too.
-    std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-    if ((data[0] & 31) == 1 && !text.empty()) {
-        const size_t target = 300 * 1024 + data[0] * 97;
-        std::string stretched;
-        stretched.reserve(target + text.size());
-        while (stretched.size() < target) stretched += text;
-        text = stretched;
-    }
-    {
-        std::ofstream in(input_path, std::ios::binary | std::ios::trunc);
-        in.write(text.data(), static_cast<std::streamsize>(text.size()));
+    // One first byte in thirty-two adds a line of about the longest parsed
+    // length (65534 to 65537 bytes, the input's bytes over and over), between
+    // two copies of the input.
+    static std::string text;
+    text.assign(reinterpret_cast<const char*>(data + 1), size - 1);
+    if ((data[0] & 31) == 1) {
+        static std::string filler;
+        filler.clear();
+        for (const char c : std::string_view(text)) {
+            if (c != '\r' && c != '\n') filler += c;
+        }
+        if (filler.empty()) filler = "x";
+        const size_t length = max_parsed_line - 2 + ((data[0] >> 5) & 3);
+        const size_t copy = text.size();
+        text += '\n';
+        while (text.size() < copy + 1 + length) text += filler;
+        text.resize(copy + 1 + length);
+        text += (data[0] & 128) != 0 ? '\r' : '\n';
+        text.append(text, 0, copy);
     }
     const int verbosity = (data[0] >> 3) % 3;
-    const batch_options options = {input_path.c_str(), output_path.c_str(), verbosity, output_format::full,
-                                   progress_mode::off, nullptr};
-    FUZZ_CHECK(process_csv_file(options) == 0);
+    // Reads of every size a pipe may give, and blocks of few lines, so that
+    // small inputs fill many blocks, chosen by the input's length. The first
+    // run reads in pieces of any size; the others, which must give the same,
+    // in large pieces (many small reads cost time and find nothing more).
+    constexpr size_t read_sizes[] = {0, 1, 2, 3, 61, 4093, 65537};
+    size_t most_per_read = read_sizes[size % std::size(read_sizes)];
+    if (most_per_read != 0 && most_per_read < text.size() / 4096) most_per_read = text.size() / 4096;
+    constexpr size_t large_reads[] = {0, 4093, 65537};
+    const auto large_read = [size, &large_reads](size_t run_number) {
+        return large_reads[(size + run_number) % std::size(large_reads)];
+    };
+    constexpr int block_sizes[] = {0, 1, 2, 3, 5};
+    const int lines_per_block = block_sizes[size / std::size(read_sizes) % std::size(block_sizes)];
 
-    const std::string out = read_file(output_path);
-    FUZZ_CHECK(out.compare(0, header.size(), header) == 0);
+    const std::vector<std::string_view>& lines = split_lines(text);
+    static run_result full;
+    run(&full, text, lines.size(), most_per_read, lines_per_block, verbosity, output_format::full, 1);
+    const std::string_view out = full.output();
+    FUZZ_CHECK(out.substr(0, header.size()) == header);
 
-    const std::vector<std::string_view> lines = split_lines(text);
-    std::vector<std::string_view> out_lines;
+    static std::vector<std::string_view> out_lines;
+    out_lines.clear();
     size_t at = header.size();
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         const size_t start = at;
-        FUZZ_CHECK(out.compare(at, line.size(), line) == 0);
+        FUZZ_CHECK(out.substr(at, line.size()) == line);
         at += line.size();
-        if (out[at] == ',' && at + 13 < out.size() && out[at + 13] == '\n') {
+        if (at + 13 < out.size() && out[at] == ',' && out[at + 13] == '\n') {
             bool identifier = true;
             for (size_t k = 1; k <= 12; ++k) identifier = identifier && is_uuid_character(out[at + k]);
             if (identifier) at += 13;
         }
         FUZZ_CHECK(at < out.size() && out[at] == '\n');
-        out_lines.push_back(std::string_view(out).substr(start, at - start));
+        out_lines.push_back(out.substr(start, at - start));
         ++at;
     }
     FUZZ_CHECK(at == out.size());
 
+    // More threads: every byte written and printed the same.
+    static run_result other;
+    for (const int threads : {2, 7}) {
+        run(&other, text, lines.size(), large_read(threads), lines_per_block, verbosity, output_format::full, threads);
+        FUZZ_CHECK(other.output() == out);
+        FUZZ_CHECK(other.printed() == full.printed());
+    }
+
     // The key-only output: one line per input line, its record key as written
     // (a prefix of the line that ends at a comma or a closing quote, or
     // nothing), a comma, and the identifier the full output appended, if any.
-    const batch_options keys = {input_path.c_str(), output_path.c_str(), verbosity, output_format::key_only,
-                                progress_mode::off, nullptr};
-    FUZZ_CHECK(process_csv_file(keys) == 0);
-    const std::string key_out = read_file(output_path);
-    const std::string key_header = "data_record,uuid\n";
-    FUZZ_CHECK(key_out.compare(0, key_header.size(), key_header) == 0);
+    static run_result keys;
+    run(&keys, text, lines.size(), large_read(1), lines_per_block, verbosity, output_format::key_only,
+        1 + (data[0] & 1));
+    const std::string_view key_out = keys.output();
+    const std::string_view key_header = "data_record,uuid\n";
+    FUZZ_CHECK(key_out.substr(0, key_header.size()) == key_header);
     at = key_header.size();
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         const size_t end = key_out.find('\n', at);
-        FUZZ_CHECK(end != std::string::npos);
-        const std::string_view key_line = std::string_view(key_out).substr(at, end - at);
+        FUZZ_CHECK(end != std::string_view::npos);
+        const std::string_view key_line = key_out.substr(at, end - at);
         at = end + 1;
         const size_t comma = key_line.rfind(',');
         FUZZ_CHECK(comma != std::string_view::npos);
@@ -156,10 +270,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(at == key_out.size());
 
     if (verbosity == 0) {
-        const batch_options verbose = {input_path.c_str(), output_path.c_str(), 1, output_format::full,
-                                       progress_mode::off, nullptr};
-        FUZZ_CHECK(process_csv_file(verbose) == 0);
-        FUZZ_CHECK(read_file(output_path) == out);
+        run(&other, text, lines.size(), large_read(0), lines_per_block, 1, output_format::full, 1);
+        FUZZ_CHECK(other.output() == out);
+    }
+
+    // Real files, now and then: the same bytes and messages.
+    if (size % 64 == 0) {
+        run_on_files(&other, text, verbosity, output_format::full, 1 + data[0] % 3);
+        FUZZ_CHECK(other.output() == out);
+        if (verbosity == 0) FUZZ_CHECK(other.printed() == full.printed());
     }
     return 0;
 }

@@ -2,10 +2,12 @@
 # Runs one command-line case of a program and compares what it did with what
 # the case expects.
 #
-# usage: cli_case.sh PROGRAM NAME CASE_DIR
+# usage: cli_case.sh PROGRAM NAME CASE_DIR [EXTRA_ARGUMENT...]
 #
 # The case directory is copied to a scratch directory, where PROGRAM runs as
-# NAME (its argv[0]) with the arguments listed in CASE_DIR/args, one per line.
+# NAME (its argv[0]) with the EXTRA_ARGUMENTs, if any, and then the arguments
+# listed in CASE_DIR/args, one per line; the case expects the same results
+# either way.
 # Standard input is CASE_DIR/stdin when there is one, else empty.
 # Expected results:
 #   stdout            the whole standard output, byte for byte (required)
@@ -17,13 +19,15 @@ set -uo pipefail
 program=$1
 name=$2
 case_dir=$3
+shift 3
+extra_args=("$@")
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp -R "$case_dir"/. "$scratch"/
-args=()
+args=("${extra_args[@]}")
 if [ -f "$case_dir/args" ]; then
-  mapfile -t args < "$case_dir/args"
+  mapfile -t -O ${#args[@]} args < "$case_dir/args"
 fi
 
 stdin=/dev/null

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -62,7 +63,7 @@ protected:
         result.printed = stdout_of(
             [&] {
                 const batch_options options = {input_path_.c_str(), output_path_.c_str(), verbosity,
-                                               output_format::full, progress_mode::off, nullptr};
+                                               output_format::full, progress_mode::off};
                 result.status = process_csv_file(options);
             });
         std::ifstream written(output_path_, std::ios::binary);
@@ -220,6 +221,199 @@ TEST_F(CsvBatch, LongLineIsReportedLikeAnyLineWithoutAKey) {
                                          "Ignoring line '" + text + "'\n\n\n" + "Ignoring line ',short'\n\n\n" +
                                          "\n\nProcessed 0 records, ignored 0 bad records, discarded 2 bad lines.\n";
     EXPECT_TRUE(result.printed == expected_printed) << result.printed.substr(result.printed.size() - 200);
+}
+
+// In memory, the same pipeline runs between a source and a sink that can
+// hand out input in small pieces, fail a read, or fill up.
+struct MemoryRun {
+    bool converted;
+    std::string printed;
+    std::string output;
+};
+
+// How a run in memory goes: its options, and how its ends behave.
+struct MemorySetup {
+    int threads = 1;
+    int verbosity = 0;
+    output_format format = output_format::full;
+    int lines_per_block = 0;
+    size_t most_per_read = 0;
+    size_t read_fails_after = SIZE_MAX;
+    size_t output_capacity = SIZE_MAX;  // SIZE_MAX: enough for any output
+};
+
+MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
+    byte_source source = memory_source(input.data(), input.size());
+    source.most_per_read = setup.most_per_read;
+    source.fails_after = setup.read_fails_after;
+    // Every line gives at most its bytes, a comma, an identifier and a line end.
+    std::string buffer(setup.output_capacity != SIZE_MAX ? setup.output_capacity : 15 * input.size() + 300, '\0');
+    byte_sink sink = memory_sink(buffer.data(), buffer.size());
+    MemoryRun result{};
+    result.printed = stdout_of([&] {
+        batch_options options = {"in.csv", "out.csv", setup.verbosity, setup.format, progress_mode::off};
+        options.threads = setup.threads;
+        options.lines_per_block = setup.lines_per_block;
+        result.converted = convert_csv_buffers(&source, &sink, options);
+    });
+    buffer.resize(sink.size);
+    result.output = buffer;
+    return result;
+}
+
+// Every kind of line a silent run meets, mixed at random, with every line
+// end: records the quick route answers, refused ones whose messages must
+// keep their places, lines without a key, zero bytes, and lines too long to
+// parse, over many blocks of lines.
+std::string mixed_input(unsigned seed, size_t lines) {
+    const std::string kinds[] = {
+        "Jane Doe,123-45-6789,2,1970,1,31,,,,,,",
+        "\"Doe, Jane\",123456789,2,1970,1,31,,,,,,",
+        "Liam Smith,,1,2010,5,3,\"Smith, Mark\",987654321,1,1980,7,4",
+        "Linda Rodriguez,,1,1958,2,14,,,,,,",
+        "Jane Doe,12345678,2,1970,1,31,,,,,,",
+        "Jane Doe,123-45-6789,3,1970,1,31,,,,,,",
+        "Jane Doe,123-45-6789,2,1970",
+        "Jane Doe,123-45-6789,2,1970,1,31,Mark Smith,987654321,1,1980,7,4,x",
+        "\"Jane\"\"Doe\",123-45-6789,2,1970,1,31,,,,,,",
+        "Jane Doe,123-45-6789,,1970,1,31,,,,,,",
+        std::string("Jane\0Doe,123-45-6789,2,1970,1,31,,,,,,", 39),
+    };
+    const char* const ends[] = {"\n", "\r\n", "\r"};
+    std::mt19937 random(seed);
+    std::string input = "header\r\n";
+    for (size_t i = 0; i < lines; ++i) {
+        const unsigned kind = random() % 64;
+        if (kind == 0) {
+            input += "\r\n";  // no key; CR LF so that a lone CR before it stays apart
+            continue;
+        }
+        if (kind == 1 && random() % 64 == 0) {
+            input += std::to_string(i) + "," + std::string(max_parsed_line + random() % 3, 'x');
+        } else if (kind == 2 && random() % 8 == 0) {
+            // Long enough to be converted outside the blocks of lines, as a
+            // record with a long extra column or with a long name.
+            const std::string filler(4000 + random() % 8000, 'y');
+            input += std::to_string(i) + (random() % 2 == 0 ? ",Jane Doe,123-45-6789,2,1970,1,31,,,,,,," + filler
+                                                            : ",Jane " + filler + ",123-45-6789,2,1970,1,31,,,,,,");
+        } else {
+            input += std::to_string(i) + "," + kinds[random() % std::size(kinds)];
+        }
+        input += ends[random() % 3];
+    }
+    return input + "last,Jane Doe,123-45-6789,2,1970,1,31,,,,,,";
+}
+
+// A threaded silent run prints and writes byte for byte what one thread
+// does, whatever the thread count, the output format and the size of reads.
+TEST(CsvBatchThreads, EveryThreadCountGivesWhatOneThreadGives) {
+    const std::string input = mixed_input(11, 30000);
+    for (const output_format format : {output_format::full, output_format::key_only}) {
+        for (const size_t most_per_read : {size_t{0}, size_t{4093}}) {
+            MemorySetup setup;
+            setup.format = format;
+            setup.most_per_read = most_per_read;
+            const MemoryRun alone = run_in_memory(input, setup);
+            ASSERT_TRUE(alone.converted);
+            ASSERT_NE(alone.printed.find("Error in uuid_hash_set_patient_gender(), bogus gender 3 passed in.\n"),
+                      std::string::npos);
+            for (const int threads : {2, 3, 7}) {
+                setup.threads = threads;
+                const MemoryRun shared = run_in_memory(input, setup);
+                EXPECT_TRUE(shared.converted);
+                EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads print differently";
+                EXPECT_TRUE(shared.output == alone.output)
+                    << threads << " threads write differently, format " << static_cast<int>(format) << ", reads of "
+                    << most_per_read;
+            }
+        }
+    }
+}
+
+// Blocks of a line or a few: the ring of blocks goes round many times, and
+// lines carried from a full block to the next, lines too long for a block and
+// lines too long to parse meet block ends everywhere.
+TEST(CsvBatchThreads, SmallBlocksGiveWhatOneThreadGives) {
+    const std::string input = mixed_input(15, 4000);
+    const MemoryRun alone = run_in_memory(input, {});
+    for (const int lines_per_block : {1, 2, 3, 5}) {
+        for (const int threads : {2, 7}) {
+            MemorySetup setup;
+            setup.threads = threads;
+            setup.lines_per_block = lines_per_block;
+            const MemoryRun shared = run_in_memory(input, setup);
+            EXPECT_TRUE(shared.converted);
+            EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads, blocks of " << lines_per_block;
+            EXPECT_TRUE(shared.output == alone.output) << threads << " threads, blocks of " << lines_per_block;
+        }
+    }
+}
+
+// Verbose runs take one thread whatever is asked for.
+TEST(CsvBatchThreads, VerboseRunsAreUnchanged) {
+    const std::string input = mixed_input(12, 3000);
+    for (const int verbosity : {1, 2}) {
+        MemorySetup setup;
+        setup.verbosity = verbosity;
+        const MemoryRun alone = run_in_memory(input, setup);
+        setup.threads = 4;
+        const MemoryRun shared = run_in_memory(input, setup);
+        EXPECT_TRUE(shared.printed == alone.printed);
+        EXPECT_TRUE(shared.output == alone.output);
+    }
+}
+
+// A read error anywhere: everything read before it is converted and written,
+// with its messages, then the run fails with the read message, as with one
+// thread.
+TEST(CsvBatchThreads, ReadErrorIsReportedAsWithOneThread) {
+    const std::string input = mixed_input(13, 20000);
+    std::mt19937 random(13);
+    std::vector<size_t> failures = {0, 1, 7, input_block_size - 1, input_block_size, input_block_size + 1,
+                                    input.size() - 1, input.size()};
+    for (int i = 0; i < 12; ++i) failures.push_back(random() % input.size());
+    for (const size_t fails_after : failures) {
+        for (const size_t most_per_read : {size_t{0}, size_t{1000}}) {
+            MemorySetup setup;
+            setup.most_per_read = most_per_read;
+            setup.read_fails_after = fails_after;
+            const MemoryRun alone = run_in_memory(input, setup);
+            setup.threads = 4;
+            const MemoryRun shared = run_in_memory(input, setup);
+            EXPECT_FALSE(alone.converted);
+            EXPECT_FALSE(shared.converted);
+            EXPECT_TRUE(alone.printed.ends_with("Unable to read input file 'in.csv'.\n")) << fails_after;
+            EXPECT_TRUE(shared.printed == alone.printed) << "read failing after " << fails_after;
+            EXPECT_TRUE(shared.output == alone.output) << "read failing after " << fails_after;
+        }
+    }
+}
+
+// A write error anywhere: the run stops at the line whose output could not
+// be written, so the lines after it print nothing, as with one thread.
+TEST(CsvBatchThreads, WriteErrorIsReportedAsWithOneThread) {
+    const std::string input = mixed_input(14, 20000);
+    std::mt19937 random(14);
+    for (const output_format format : {output_format::full, output_format::key_only}) {
+        MemorySetup setup;
+        setup.format = format;
+        const size_t whole = run_in_memory(input, setup).output.size();
+        std::vector<size_t> capacities = {0, 10, output_buffer_size - 1, output_buffer_size, output_buffer_size + 1,
+                                          whole - 1};
+        for (int i = 0; i < 12; ++i) capacities.push_back(random() % whole);
+        for (const size_t capacity : capacities) {
+            setup.output_capacity = capacity;
+            setup.threads = 1;
+            const MemoryRun alone = run_in_memory(input, setup);
+            setup.threads = 4;
+            const MemoryRun shared = run_in_memory(input, setup);
+            EXPECT_FALSE(alone.converted);
+            EXPECT_FALSE(shared.converted);
+            EXPECT_TRUE(alone.printed.ends_with("Unable to write output file 'out.csv'.\n")) << capacity;
+            EXPECT_TRUE(shared.printed == alone.printed) << "output full after " << capacity;
+            EXPECT_TRUE(shared.output == alone.output) << "output full after " << capacity;
+        }
+    }
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # mintbatch on hostile input: binary data, a file of nothing but line ends,
 # paths that cannot be input. Each run ends with the documented message and
-# exit status, and no input line is ever lost or changed.
-# usage: mintbatch_hostile.sh MINTBATCH PYTHON
+# exit status, and no input line is ever lost or changed; with OPTIONs, the
+# binary data gives exactly the output and messages of one thread.
+# usage: mintbatch_hostile.sh MINTBATCH PYTHON [OPTION...]
+# The OPTIONs (a thread count, say) come first on every command line.
 set -uo pipefail
 mintbatch=$1
 python=$2
+shift 2
+options=("$@")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"
@@ -36,19 +40,25 @@ PY
 head -c 262144 /dev/urandom > binary
 printf '\0\r\0\n\r\r\n1,Jane Doe,123-45-6789,2,1970,1,31,,,,,,\r' >> binary
 for level in "" -v -vv; do
-  "$mintbatch" $level binary out.csv > stdout 2> stderr
+  if [ ${#options[@]} -gt 0 ]; then
+    "$mintbatch" -j 1 $level binary out.csv > alone.stdout 2>&1
+    mv out.csv alone.csv
+  fi
+  "$mintbatch" "${options[@]}" $level binary out.csv > stdout 2> stderr
   status=$?
   if [ $status -ne 0 ] || [ -s stderr ]; then
     fail "binary file ($level): status $status"; head -3 stderr
   elif ! same_lines binary out.csv; then
     fail "binary file ($level): lines lost or changed"
+  elif [ ${#options[@]} -gt 0 ] && ! { cmp -s out.csv alone.csv && cmp -s stdout alone.stdout; }; then
+    fail "binary file ($level): ${options[*]} gives other output or messages than one thread"
   else
     echo "ok   binary file ${level:-(level 0)}"
   fi
 done
 
 printf '\n\r\n\r\r\n\n' > line_ends
-"$mintbatch" -v line_ends out.csv > stdout
+"$mintbatch" "${options[@]}" -v line_ends out.csv > stdout
 status=$?
 if [ $status -ne 0 ] || [ "$(tail -n +2 out.csv | tr -d '\n' | wc -c)" -ne 0 ] || [ "$(wc -l < out.csv)" -ne 5 ] ||
    ! grep -qx "Processed 0 records, ignored 0 bad records, discarded 4 bad lines." stdout; then
@@ -58,7 +68,7 @@ else
 fi
 
 printf 'header\n' > plain
-"$mintbatch" plain/x out2.csv > stdout
+"$mintbatch" "${options[@]}" plain/x out2.csv > stdout
 status=$?
 if [ $status -ne 1 ] || [ "$(cat stdout)" != "Unable to open input file 'plain/x'." ] || [ -e out2.csv ]; then
   fail "a path through a file: status $status"; cat stdout

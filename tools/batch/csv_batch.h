@@ -4,7 +4,10 @@
 #ifndef MINT_TOOLS_BATCH_CSV_BATCH_H
 #define MINT_TOOLS_BATCH_CSV_BATCH_H
 
+#include <cstdint>
+
 #include "csv_output.h"
+#include "line_stream.h"
 #include "progress.h"
 #include "uuid_keyed.h"
 
@@ -17,8 +20,15 @@ struct batch_options {
     int verbosity;
     output_format format;
     progress_mode progress;
+    // Converter: threads that derive identifiers at level 0, the calling
+    // thread among them (1: the calling thread alone). Verbose runs use one
+    // thread whatever this says. The result does not depend on it.
+    int threads = 1;
+    // Converter: lines per block that a thread takes at once, at most 512
+    // (0: 512). Only tests change it, so that small inputs fill many blocks.
+    int lines_per_block = 0;
     // Converter: the secret of keyed identifiers; null for plain ones.
-    const mint::uuid_key* key;
+    const mint::uuid_key* key = nullptr;
 };
 
 // Converts the input into the output: the input's first line is dropped and
@@ -29,5 +39,18 @@ struct batch_options {
 // file cannot be opened, read or written, the output would overwrite the
 // input, or the messages could not be written.
 int process_csv_file(const batch_options& options);
+
+// The pipeline between its two ends, which process_csv_file opens: from
+// `input` (its first block already read, so that an input that cannot be
+// read at all is known before the output exists) to `writer`, which is
+// flushed. `input_size` is the input's size in bytes when known, else -1.
+// Prints what the run prints, failures included, with the options' paths as
+// the names of input and output. False when reading or writing failed.
+bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_options& options,
+                        int64_t input_size);
+
+// The same from any source to any sink, memory buffers included (for tests
+// and fuzzing); the paths in `options` only name them in messages.
+bool convert_csv_buffers(byte_source* source, byte_sink* sink, const batch_options& options);
 
 #endif

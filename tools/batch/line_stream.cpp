@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -10,20 +11,78 @@
 #include <emmintrin.h>
 #endif
 
-void open_line_reader(line_reader* reader, int fd) {
-    reader->fd = fd;
+byte_source file_source(int fd) {
+    return {fd, nullptr, 0, 0, 0, SIZE_MAX};
+}
+
+byte_source memory_source(const char* bytes, size_t size) {
+    return {-1, bytes, size, 0, 0, SIZE_MAX};
+}
+
+byte_sink file_sink(int fd) {
+    return {fd, nullptr, 0, 0};
+}
+
+byte_sink memory_sink(char* bytes, size_t capacity) {
+    return {-1, bytes, capacity, 0};
+}
+
+namespace {
+
+ssize_t read_source(byte_source* source, char* destination, size_t capacity) {
+    if (source->fd >= 0) return read(source->fd, destination, capacity);
+    if (source->taken >= source->fails_after) {
+        errno = EIO;
+        return -1;
+    }
+    size_t count = std::min(capacity, source->size - source->taken);
+    if (source->most_per_read > 0) count = std::min(count, source->most_per_read);
+    count = std::min(count, source->fails_after - source->taken);
+    std::memcpy(destination, source->bytes + source->taken, count);
+    source->taken += count;
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t write_sink(byte_sink* sink, const char* bytes, size_t length) {
+    if (sink->fd >= 0) return write(sink->fd, bytes, length);
+    const size_t count = std::min(length, sink->capacity - sink->size);
+    if (count == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    std::memcpy(sink->bytes + sink->size, bytes, count);
+    sink->size += count;
+    return static_cast<ssize_t>(count);
+}
+
+}  // namespace
+
+void open_line_reader(line_reader* reader, byte_source* source) {
+    reader->source = source;
     reader->at_end = false;
     reader->bytes_read = 0;
     reader->start = 0;
     reader->end = 0;
     reader->scan = 0;
-    // Scans read whole vectors, also past the data read so far; those bytes
-    // decide nothing, but they have defined values.
-    std::memset(reader->data, 0, sizeof reader->data);
+    reader->data = reader->own;
+    reader->pinned = false;
 }
 
+namespace {
+
+// Scans read whole vectors, also past the data read so far (a last line's
+// terminator and the read slack behind it): those bytes decide nothing, but
+// they have defined values.
+bool clear_behind_data(line_reader* reader) {
+    std::memset(reader->data + reader->end, 0, 1 + line_read_slack);
+    return true;
+}
+
+}  // namespace
+
 bool fill_line_reader(line_reader* reader) {
-    if (reader->start > 0) {
+    // A pinned reader reads on behind its data, in the room left.
+    if (reader->start > 0 && !reader->pinned) {
         const size_t kept = reader->end - reader->start;
         std::memmove(reader->data, reader->data + reader->start, kept);
         reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
@@ -31,15 +90,15 @@ bool fill_line_reader(line_reader* reader) {
         reader->end = kept;
     }
     for (;;) {
-        const ssize_t count = read(reader->fd, reader->data + reader->end, input_block_size - reader->end);
+        const ssize_t count = read_source(reader->source, reader->data + reader->end, input_block_size - reader->end);
         if (count > 0) {
             reader->end += static_cast<size_t>(count);
             reader->bytes_read += count;
-            return true;
+            return clear_behind_data(reader);
         }
         if (count == 0) {
             reader->at_end = true;
-            return true;
+            return clear_behind_data(reader);
         }
         if (errno != EINTR) return false;
     }
@@ -83,6 +142,11 @@ bool cr_awaits_next_block(const line_reader* reader, size_t line_end) {
     return reader->data[line_end] == '\r' && line_end + 1 == reader->end && !reader->at_end;
 }
 
+// A pinned reader with no room left behind its data.
+bool buffer_full(const line_reader* reader) {
+    return reader->pinned && reader->end == input_block_size;
+}
+
 // Moves the read position past the line end at `line_end`.
 void take_line_end(line_reader* reader, size_t line_end) {
     size_t next = line_end + 1;
@@ -92,6 +156,17 @@ void take_line_end(line_reader* reader, size_t line_end) {
 
 }  // namespace
 
+void move_line_reader(line_reader* reader, char* buffer) {
+    const size_t kept = reader->end - reader->start;
+    std::memcpy(buffer, reader->data + reader->start, kept);
+    reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
+    reader->start = 0;
+    reader->end = kept;
+    reader->data = buffer;
+    reader->pinned = false;
+    clear_behind_data(reader);
+}
+
 line_status read_text_line(line_reader* reader, char** line, size_t* length) {
     for (;;) {
         const size_t line_end = find_line_end(reader);
@@ -99,6 +174,7 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length) {
         if (size > max_parsed_line) return line_status::long_line;
         if (line_end < reader->end) {
             if (cr_awaits_next_block(reader, line_end)) {
+                if (buffer_full(reader)) return line_status::needs_buffer;
                 if (!fill_line_reader(reader)) return line_status::read_error;
                 continue;
             }
@@ -119,6 +195,7 @@ line_status read_text_line(line_reader* reader, char** line, size_t* length) {
         }
         // A line of at most max_parsed_line bytes that is not complete yet:
         // after moving it to the front there is room for a large read.
+        if (buffer_full(reader)) return line_status::needs_buffer;
         if (!fill_line_reader(reader)) return line_status::read_error;
     }
 }
@@ -154,8 +231,8 @@ piece_status read_long_line_piece(line_reader* reader, const char** piece, size_
     }
 }
 
-void open_output_writer(output_writer* writer, int fd) {
-    writer->fd = fd;
+void open_output_writer(output_writer* writer, byte_sink* sink) {
+    writer->sink = sink;
     writer->failed = false;
     writer->used = 0;
 }
@@ -164,7 +241,7 @@ namespace {
 
 bool write_all(output_writer* writer, const char* bytes, size_t length) {
     while (length > 0 && !writer->failed) {
-        const ssize_t count = write(writer->fd, bytes, length);
+        const ssize_t count = write_sink(writer->sink, bytes, length);
         if (count > 0) {
             bytes += count;
             length -= static_cast<size_t>(count);

@@ -28,8 +28,40 @@ constexpr size_t line_read_slack = 128;
 // overwritten or never written out), so that a copy can store whole vectors.
 constexpr size_t output_write_slack = 32;
 
+// Where input bytes come from: a file descriptor, or bytes in memory (for
+// tests and fuzzing) handed out as a pipe or a failing device would: at most
+// `most_per_read` bytes a read (0: as many as fit), and a read error once
+// `fails_after` bytes have been read.
+struct byte_source {
+    int fd;  // -1: the bytes in memory
+    const char* bytes;
+    size_t size;
+    size_t taken;
+    size_t most_per_read;
+    size_t fails_after;
+};
+
+byte_source file_source(int fd);
+byte_source memory_source(const char* bytes, size_t size);
+
+// Where output bytes go: a file descriptor, or a buffer in memory (for tests
+// and fuzzing) that fails a write as a full disk does once it is full.
+struct byte_sink {
+    int fd;  // -1: the buffer
+    char* bytes;
+    size_t capacity;
+    size_t size;
+};
+
+byte_sink file_sink(int fd);
+byte_sink memory_sink(char* bytes, size_t capacity);
+
+// A reader's buffer: a block, one more byte for the terminator of a last
+// line, then the read slack.
+constexpr size_t reader_buffer_size = input_block_size + 1 + line_read_slack;
+
 struct line_reader {
-    int fd;
+    byte_source* source;
     bool at_end;  // a read has returned end of input
     int64_t bytes_read;
     // data[start, end) is read but not yet handed out.
@@ -38,13 +70,19 @@ struct line_reader {
     // No CR or LF lies in data[start, scan): each byte is searched for a
     // line end only once, however often a line waits for more input.
     size_t scan;
-    // One more for the terminator of a last line, then the read slack.
-    char data[input_block_size + 1 + line_read_slack];
+    // The buffer: `own`, or one lent by move_line_reader.
+    char* data;
+    // Lines handed out from `data` are still in use elsewhere, so what is
+    // unread must not be moved within it: reading goes on in the room behind
+    // the data, and once there is none needs another buffer
+    // (line_status::needs_buffer).
+    bool pinned;
+    char own[reader_buffer_size];
 };
 
-enum class line_status { line, long_line, end_of_input, read_error };
+enum class line_status { line, long_line, end_of_input, read_error, needs_buffer };
 
-void open_line_reader(line_reader* reader, int fd);
+void open_line_reader(line_reader* reader, byte_source* source);
 
 // Reads more input behind what is unread, moving that to the front first.
 // Returns false on a read error.
@@ -54,7 +92,16 @@ bool fill_line_reader(line_reader* reader);
 // stay valid until the next call; the line end is replaced by a terminator.
 // line_status::long_line: the line is longer than max_parsed_line and nothing
 // of it has been taken yet; read it with read_long_line_piece.
+// line_status::needs_buffer (only when pinned): the line goes on beyond the
+// buffer's end, and reading on needs move_line_reader first.
+//
+// A pinned reader never writes to the bytes of lines it has handed out (nor
+// to their terminators), so other threads may read those while it reads on.
 line_status read_text_line(line_reader* reader, char** line, size_t* length);
+
+// Goes on in `buffer` (reader_buffer_size bytes), which takes what is unread;
+// the reader is no longer pinned.
+void move_line_reader(line_reader* reader, char* buffer);
 
 enum class piece_status { more, last, read_error };
 
@@ -64,13 +111,13 @@ enum class piece_status { more, last, read_error };
 piece_status read_long_line_piece(line_reader* reader, const char** piece, size_t* length);
 
 struct output_writer {
-    int fd;
+    byte_sink* sink;
     bool failed;  // a write has failed; nothing more is written
     size_t used;
     char data[output_buffer_size + output_write_slack];
 };
 
-void open_output_writer(output_writer* writer, int fd);
+void open_output_writer(output_writer* writer, byte_sink* sink);
 
 // Appends bytes, writing the buffer out when it is full. Returns false once
 // any write has failed.

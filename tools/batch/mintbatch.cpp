@@ -1,4 +1,6 @@
 // mintbatch: appends the patient identifier to every record of a CSV file.
+#include <sched.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,38 @@ void usage(const char* program) {
     std::printf("This program exits 1 on failure, 0 on success.\n");
 }
 
+// More threads than this gain nothing by default: reading and writing the
+// files, which one thread does, then take most of the time.
+constexpr int default_threads_limit = 16;
+// A count beyond any machine this is meant for is a typing error (and each
+// thread keeps blocks of input in memory).
+constexpr int most_threads = 64;
+
+// The CPUs this process may run on, at most default_threads_limit.
+int default_threads() {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+    const int count = CPU_COUNT(&cpus);
+    return count < 1 ? 1 : count > default_threads_limit ? default_threads_limit : count;
+}
+
+// A thread count: decimal digits giving 1 to most_threads. Anything else is
+// named on standard error, as an unknown option is.
+bool take_threads(const char* program, const char* text, batch_options* options) {
+    int value = *text == '\0' ? -1 : 0;
+    for (const char* digit = text; *digit != '\0' && value >= 0; ++digit) {
+        value = *digit >= '0' && *digit <= '9' ? value * 10 + (*digit - '0') : -1;
+        if (value > most_threads) value = -1;
+    }
+    if (value < 1) {
+        std::fprintf(stderr, "%s: invalid thread count '%s' (1 to %d)\n", program, text, most_threads);
+        return false;
+    }
+    options->threads = value;
+    return true;
+}
+
 void further_options() {
     std::printf("\n");
     std::printf("Options (before the file names; '--' ends them):\n");
@@ -31,6 +65,8 @@ void further_options() {
     std::printf("                    a terminal and the run lasts over a second)\n");
     std::printf("  --no-progress     never show it\n");
     std::printf("  --key-file FILE   keyed identifiers, with the secret in FILE (hex digits)\n");
+    std::printf("  -j, --threads N   derive identifiers on N threads (default: the CPUs this\n");
+    std::printf("                    process may run on, at most %d); the output is the same\n", default_threads_limit);
     std::printf("  -h, --help        show this help\n");
     std::printf("  --version         show the program's version\n");
     std::printf("\n");
@@ -86,6 +122,16 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
             options->progress = progress_mode::on;
         } else if (std::strcmp(argument, "--no-progress") == 0) {
             options->progress = progress_mode::off;
+        } else if (std::strcmp(argument, "-j") == 0 || std::strcmp(argument, "--threads") == 0) {
+            if (next == arguments) {
+                std::fprintf(stderr, "%s: option '%s' needs a thread count\n", argv[0], argument);
+                return parsed::wrong;
+            }
+            if (!take_threads(argv[0], argv[++next], options)) return parsed::wrong;
+        } else if (std::strncmp(argument, "-j", 2) == 0) {
+            if (!take_threads(argv[0], argument + 2, options)) return parsed::wrong;
+        } else if (std::strncmp(argument, "--threads=", 10) == 0) {
+            if (!take_threads(argv[0], argument + 10, options)) return parsed::wrong;
         } else if (std::strcmp(argument, "--help") == 0) {
             return parsed::full_help;
         } else if (std::strcmp(argument, "--version") == 0) {
@@ -111,7 +157,7 @@ int main(int argc, char** argv) {
         argc = 1;
         argv = fallback_argv;
     }
-    batch_options options = {nullptr, nullptr, 0, output_format::full, progress_mode::automatic, nullptr};
+    batch_options options = {nullptr, nullptr, 0, output_format::full, progress_mode::automatic, default_threads()};
     const char* key_file = nullptr;
     const parsed outcome = parse_arguments(argc - 1, argv, &options, &key_file);
     int status = 0;

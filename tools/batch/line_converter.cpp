@@ -1,0 +1,214 @@
+#include "line_converter.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "csv_fast.h"
+#include "csv_record.h"
+#include "identifier_derivation.h"
+#include "patient_record.h"
+
+namespace {
+
+// Derives the waiting line's identifier, if one waits. Must come before any
+// other output, which could write out the buffer with the place unfilled.
+void settle_pending(line_converter* run) {
+    if (!run->pending) return;
+    derive_identifier(&run->quick_records[0], run->key);
+    std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
+    run->pending = false;
+}
+
+// The slot the quick route reads the next line into.
+uuid_hash_data* quick_slot(line_converter* run) {
+    return &run->quick_records[run->pending ? 1 : 0];
+}
+
+// A line the quick route has read into quick_slot(run): its output goes into
+// the buffer at once with a place for the identifier, which is derived
+// together with the next such line's.
+bool take_quick_line(line_converter* run, const char* line, size_t length) {
+    const size_t size = identified_line_size(run->output, line, length);
+    if (size > output_buffer_size - run->output->writer->used) {
+        // The buffer is written out below: the waiting line goes first, and
+        // this one takes its slot.
+        if (run->pending) {
+            settle_pending(run);
+            run->quick_records[0] = run->quick_records[1];
+        }
+    }
+    char* uuid = write_identified_line(run->output, line, size);
+    if (uuid == nullptr) return false;
+    ++run->processed;
+    uuid_hash_data* record = quick_slot(run);
+    if ((record->flags & ANY_SSN) == 0) {
+        // The zero identifier: nothing to hash, so nothing to pair.
+        derive_identifier(record, run->key);
+        std::memcpy(uuid, record->uuid, 12);
+        return true;
+    }
+    if (!run->pending) {
+        run->pending = true;
+        run->pending_uuid = uuid;
+        return true;
+    }
+    derive_identifier_pair(&run->quick_records[0], &run->quick_records[1], run->key);
+    std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
+    std::memcpy(uuid, run->quick_records[1].uuid, 12);
+    run->pending = false;
+    return true;
+}
+
+static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
+
+// One line of at most max_parsed_line bytes, terminated after `length`
+// bytes. Parsing and messages see its text up to its first zero byte; the
+// output gets all of its bytes.
+bool convert_line(line_converter* run, char* line, size_t length) {
+    if (run->verbosity == 0) {
+        // Silent runs take the quick route for the lines it can answer.
+        if (read_csv_line_fast(line, length, quick_slot(run)) == fast_line::derived) {
+            return take_quick_line(run, line, length);
+        }
+    }
+    settle_pending(run);
+    return convert_by_general_path(run, line, length);
+}
+
+}  // namespace
+
+void open_line_converter(line_converter* converter, const char* input_path, int verbosity, int threads,
+                         line_reader* input, line_output* output, progress_meter* progress) {
+    converter->input_path = input_path;
+    converter->verbosity = verbosity;
+    converter->key = nullptr;
+    converter->threads = threads;
+    converter->lines_per_block = 0;
+    converter->input = input;
+    converter->output = output;
+    converter->progress = progress;
+    converter->processed = 0;
+    converter->refused = 0;
+    converter->discarded = 0;
+    converter->pending = false;
+    converter->pending_uuid = nullptr;
+}
+
+bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid) {
+    char* room = write_identified_line(output, line, identified_line_size(output, line, length));
+    if (room == nullptr) return false;
+    std::memcpy(room, uuid, 12);
+    return true;
+}
+
+bool convert_by_general_path(line_converter* run, const char* line, size_t length) {
+    const bool verbose = run->verbosity >= 1;
+    patient_record record;
+    clear_patient_record(&record);
+    char key[1000];
+    int empty = 1;
+    const char* position = read_csv_text_field(line, &empty, key, sizeof key);
+    if (position == nullptr || empty) {
+        if (verbose) {
+            std::printf("Ignoring line '%s'\n\n", line);
+            std::printf("\n");
+        }
+        ++run->discarded;
+        return write_unidentified_line(run->output, line, length, false);
+    }
+    if (process_csv_record_keyed(position, &record, run->verbosity, run->key)) {
+        if (verbose) std::printf("Processed patient data record '%s'.\n", key);
+        if (run->verbosity == 2) {
+            std::printf("Got record data:\n");
+            print_patient_record(&record);
+            std::printf("\n");
+        }
+        ++run->processed;
+        return write_derived_line(run->output, line, length, record.patient_uuid);
+    }
+    if (verbose) {
+        std::printf("Unable to process patient data record '%s' from input file '%s'.\n", line, run->input_path);
+        std::printf("\n");
+    }
+    ++run->refused;
+    return write_unidentified_line(run->output, line, length, true);
+}
+
+// A line too long to parse: copied through piece by piece (to the output
+// when `output` is set) and, when verbose, shown in the same message as any
+// other line without a record key, up to its first zero byte.
+run_step pass_long_line(line_converter* run, line_output* output) {
+    settle_pending(run);
+    const bool verbose = run->verbosity >= 1 && output != nullptr;
+    bool echo = verbose;
+    if (verbose) std::fputs("Ignoring line '", stdout);
+    for (;;) {
+        const char* piece = nullptr;
+        size_t length = 0;
+        const piece_status status = read_long_line_piece(run->input, &piece, &length);
+        if (status == piece_status::read_error) return run_step::read_failed;
+        if (output != nullptr && !write_long_line_piece(output, piece, length)) return run_step::write_failed;
+        if (echo) {
+            const void* zero = std::memchr(piece, '\0', length);
+            const size_t shown = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - piece) : length;
+            std::fwrite(piece, 1, shown, stdout);
+            echo = zero == nullptr;
+        }
+        if (status == piece_status::last) break;
+    }
+    if (output == nullptr) return run_step::done;
+    if (verbose) {
+        std::fputs("'\n\n", stdout);
+        std::printf("\n");
+    }
+    ++run->discarded;
+    return end_long_line(output) ? run_step::done : run_step::write_failed;
+}
+
+run_step drop_first_line(line_converter* run) {
+    char* line = nullptr;
+    size_t length = 0;
+    switch (read_text_line(run->input, &line, &length)) {
+        case line_status::line:
+        case line_status::end_of_input:
+            return run_step::done;
+        case line_status::long_line:
+            return pass_long_line(run, nullptr);
+        case line_status::read_error:
+        case line_status::needs_buffer:  // only a pinned reader, which this is not
+            break;
+    }
+    return run_step::read_failed;
+}
+
+run_step convert_lines_in_turn(line_converter* run) {
+    for (;;) {
+        count_progress(run->progress, run->processed + run->refused + run->discarded, run->input->bytes_read);
+        char* line = nullptr;
+        size_t length = 0;
+        switch (read_text_line(run->input, &line, &length)) {
+            case line_status::line:
+                if (!convert_line(run, line, length)) return run_step::write_failed;
+                break;
+            case line_status::long_line: {
+                const run_step step = pass_long_line(run, run->output);
+                if (step != run_step::done) return step;
+                break;
+            }
+            case line_status::end_of_input:
+                return run_step::done;
+            case line_status::read_error:
+            case line_status::needs_buffer:  // only a pinned reader, which this is not
+                return run_step::read_failed;
+        }
+    }
+}
+
+run_step convert_lines(line_converter* run) {
+    // Verbose runs print for every line, so only silent ones share the work.
+    const run_step step = run->verbosity == 0 && run->threads > 1 ? convert_lines_in_parallel(run)
+                                                                    : convert_lines_in_turn(run);
+    // Whatever was converted before an error is still written out.
+    settle_pending(run);
+    return step;
+}
