@@ -3,11 +3,12 @@
 # same in mintbatch (full and key-only output, quick route and general path)
 # and mintsolo; every key-file fault stops the run before any output, with
 # one line naming the file; a key file open to other users is warned about.
-# usage: keyed_cli.sh MINTBATCH MINTSOLO EXAMPLES_DIR
+# usage: keyed_cli.sh MINTBATCH MINTSOLO EXAMPLES_DIR GENERATE_RECORDS
 set -uo pipefail
 mintbatch=$1
 mintsolo=$2
 examples=$3
+generate=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -35,6 +36,12 @@ check "mintbatch: the general path gives the same keyed identifiers" cmp -s out.
 "$mintbatch" --key-only --key-file key in.csv keys.csv > /dev/null 2>&1
 check "mintbatch: key-only output with a key" \
   test "$(cat keys.csv | tr '\n' ' ')" = "data_record,uuid 1001,mib97ds9ej5d 1002,8l00kma9drtk 1003,000000000000 1004, , "
+# Keyed identifiers are the same on any number of threads.
+"$generate" 20000 5 > many.csv
+"$mintbatch" -j 1 --key-file key many.csv one.csv > one.stdout 2>&1
+"$mintbatch" -j 3 --key-file key many.csv three.csv > three.stdout 2>&1
+same_runs() { cmp -s one.csv three.csv && cmp -s one.stdout three.stdout && ! cmp -s one.csv many.csv; }
+check "mintbatch: the same keyed output and messages on one thread and three" same_runs
 "$mintbatch" in.csv plain.csv > /dev/null 2>&1
 check "mintbatch: without a key, today's identifiers" \
   test "$(sed -n 2p plain.csv | awk -F, '{ print $NF }')" = uc1kb3lfu4p3
