@@ -43,14 +43,38 @@ size_t identified_line_size(const line_output* output, const char* line, size_t 
     return kept_length(output, line, length) + 1 + 12 + 1;
 }
 
-char* write_identified_line(line_output* output, const char* line, size_t size) {
+namespace {
+
+// The room for an identified line, with the kept part of the line in it
+// (copied by `copy`), its comma and its line end; returns the identifier's
+// place.
+template <typename Copy>
+char* identified_line_room(line_output* output, size_t size, Copy copy) {
     char* room = reserve_output(output->writer, size);
     if (room == nullptr) return nullptr;
     const size_t kept = size - 14;
-    copy_in_steps(room, line, kept);
+    copy(room, kept);
     room[kept] = ',';
     room[kept + 13] = '\n';
     return room + kept + 1;
+}
+
+}  // namespace
+
+char* write_identified_line(line_output* output, const char* line, size_t size) {
+    return identified_line_room(output, size, [line](char* room, size_t kept) { copy_in_steps(room, line, kept); });
+}
+
+char* write_identified_line_exactly(line_output* output, const char* line, size_t size) {
+    return identified_line_room(output, size, [line](char* room, size_t kept) { std::memcpy(room, line, kept); });
+}
+
+void compose_identified_line(char* to, const char* line, size_t size, const char* uuid) {
+    const size_t kept = size - 14;
+    std::memcpy(to, line, kept);
+    to[kept] = ',';
+    std::memcpy(to + kept + 1, uuid, 12);
+    to[kept + 13] = '\n';
 }
 
 bool write_unidentified_line(line_output* output, const char* line, size_t length, bool keyed) {

@@ -31,6 +31,15 @@ size_t identified_line_size(const line_output* output, const char* line, size_t 
 // once a write has failed.
 char* write_identified_line(line_output* output, const char* line, size_t size);
 
+// The same, reading nothing beyond the line's `size - 14` bytes it repeats
+// (slower), for a line whose surroundings another thread may be writing.
+char* write_identified_line_exactly(line_output* output, const char* line, size_t size);
+
+// The bytes write_identified_line writes for the line, with `uuid` in its
+// place, into `to` (identified_line_size bytes), reading nothing beyond the
+// line. For a thread that prepares output which another writes out.
+void compose_identified_line(char* to, const char* line, size_t size, const char* uuid);
+
 // Writes the output line of an input line without an identifier: a refused
 // record (`keyed`) or a line without a record key.
 bool write_unidentified_line(line_output* output, const char* line, size_t length, bool keyed);

@@ -94,8 +94,9 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
     converter->pending_uuid = nullptr;
 }
 
-bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid) {
-    char* room = write_identified_line(output, line, identified_line_size(output, line, length));
+bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid, bool exactly) {
+    const size_t size = identified_line_size(output, line, length);
+    char* room = exactly ? write_identified_line_exactly(output, line, size) : write_identified_line(output, line, size);
     if (room == nullptr) return false;
     std::memcpy(room, uuid, 12);
     return true;

@@ -65,8 +65,11 @@ run_step convert_lines(line_converter* converter);
 // output could not be written.
 bool convert_by_general_path(line_converter* converter, const char* line, size_t length);
 
-// The output of a line whose identifier is known.
-bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid);
+// The output of a line whose identifier is known. Unless `exactly`, the
+// line's read slack is read too (quicker), which no other thread may be
+// writing meanwhile.
+bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid,
+                        bool exactly = false);
 
 // A line too long to parse, copied through from the input.
 run_step pass_long_line(line_converter* converter, line_output* output);

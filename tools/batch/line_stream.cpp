@@ -66,6 +66,7 @@ void open_line_reader(line_reader* reader, byte_source* source) {
     reader->scan = 0;
     reader->data = reader->own;
     reader->pinned = false;
+    reader->most_per_read = 0;
 }
 
 namespace {
@@ -90,7 +91,9 @@ bool fill_line_reader(line_reader* reader) {
         reader->end = kept;
     }
     for (;;) {
-        const ssize_t count = read_source(reader->source, reader->data + reader->end, input_block_size - reader->end);
+        size_t room = input_block_size - reader->end;
+        if (reader->most_per_read > 0 && reader->most_per_read < room) room = reader->most_per_read;
+        const ssize_t count = read_source(reader->source, reader->data + reader->end, room);
         if (count > 0) {
             reader->end += static_cast<size_t>(count);
             reader->bytes_read += count;
@@ -272,6 +275,11 @@ bool write_output(output_writer* writer, const char* bytes, size_t length) {
     std::memcpy(writer->data + writer->used, bytes, length);
     writer->used += length;
     return true;
+}
+
+void append_output(output_writer* writer, const char* bytes, size_t length) {
+    std::memcpy(writer->data + writer->used, bytes, length);
+    writer->used += length;
 }
 
 char* reserve_output(output_writer* writer, size_t length) {

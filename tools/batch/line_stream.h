@@ -77,6 +77,9 @@ struct line_reader {
     // the data, and once there is none needs another buffer
     // (line_status::needs_buffer).
     bool pinned;
+    // Bytes a read asks for at most (0: as many as fit), so that a thread
+    // reads what it goes on to work on, while the data is in its cache.
+    size_t most_per_read;
     char own[reader_buffer_size];
 };
 
@@ -132,5 +135,13 @@ char* reserve_output(output_writer* writer, size_t length);
 
 // Writes out everything buffered. Returns false once any write has failed.
 bool flush_output(output_writer* writer);
+
+// Room left in the buffer, and bytes appended to it that fit there: what
+// reserve_output and write_output do for pieces that fit, for a caller that
+// appends several at once.
+inline size_t output_room(const output_writer* writer) {
+    return output_buffer_size - writer->used;
+}
+void append_output(output_writer* writer, const char* bytes, size_t length);
 
 #endif
