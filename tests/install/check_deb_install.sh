@@ -82,8 +82,9 @@ for package in "${packages[@]}"; do
   [ "$(dpkg-query -W -f='${Status}' "$package")" = "install ok installed" ] || fail "$package is not installed"
 done
 # The ldconfig trigger ran (with /usr merged, the cache may name /lib).
-ldconfig -p | grep -qE "libmintcore\.so\.1 .*=> (/usr)?/lib/" || fail "the linker's cache lacks libmintcore.so.1"
-ldconfig -p | grep -qE "libmint\.so\.1 .*=> (/usr)?/lib/" || fail "the linker's cache lacks libmint.so.1"
+cache=$(ldconfig -p)
+grep -qE "libmintcore\.so\.1 .*=> (/usr)?/lib/" <<< "$cache" || fail "the linker's cache lacks libmintcore.so.1"
+grep -qE "libmint\.so\.1 .*=> (/usr)?/lib/" <<< "$cache" || fail "the linker's cache lacks libmint.so.1"
 
 # Outside the source and build trees, so nothing there can be used by mistake.
 cd "$scratch"
@@ -180,6 +181,7 @@ while read -r path; do
 done < "$scratch/paths" > "$scratch/existing-after"
 cmp -s "$scratch/existing-before" "$scratch/existing-after" \
   || { diff "$scratch/existing-before" "$scratch/existing-after" || true; fail "paths of the packages left behind after purging (before, after)"; }
-! ldconfig -p | grep -qE 'libmint(core)?\.so\.1 ' || fail "the linker's cache still names the libraries"
+cache=$(ldconfig -p)
+! grep -qE 'libmint(core)?\.so\.1 ' <<< "$cache" || fail "the linker's cache still names the libraries"
 
 echo "${#packages[@]} packages installed, used from the installed files and purged without a trace"
