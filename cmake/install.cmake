@@ -1,8 +1,9 @@
 # What `cmake --install` puts in place: the shared library with its SONAME and
 # version links, its header, a CMake package (mintcore::mintcore), a pkg-config
 # file, the same four for the C interface (libmint, mint.h, mint::mint,
-# mint.pc), and the two programs with their man pages. Included at the end of the
-# top-level CMakeLists.txt, so every target it names exists by then.
+# mint.pc), and the two programs with their man pages. Included by the top-level
+# CMakeLists.txt after every target it names exists, before the tests that
+# check it.
 #
 # Each file belongs to a component, one for each Debian package that holds it
 # (see packaging.cmake): core (libmintcore's run-time library), c (libmint's),
