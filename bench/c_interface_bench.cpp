@@ -43,7 +43,7 @@ struct generated_columns {
         write_generated_records(file, count, 42);
         std::rewind(file);
         char line[1000];
-        std::fgets(line, sizeof line, file);  // the header
+        if (std::fgets(line, sizeof line, file) == nullptr) return;  // the header
         texts.reserve(4 * count);
         while (std::fgets(line, sizeof line, file) != nullptr) {
             const char* p = line;

@@ -5,7 +5,8 @@
 # extension out and says how to install it; asked for by name
 # (--component postgresql), the extension is installed or the install fails.
 # Set by the caller: mint_pg_module, mint_pg_source_dir, mint_pg_pkglibdir,
-# mint_pg_extensiondir.
+# mint_pg_extensiondir, mint_pg_strip (the strip program, for
+# `cmake --install --strip` and the packages).
 if(NOT CMAKE_INSTALL_COMPONENT)
   foreach(dir IN ITEMS "${mint_pg_pkglibdir}" "${mint_pg_extensiondir}")
     # The directory, or the nearest one above it that exists, must be writable.
@@ -22,5 +23,12 @@ if(NOT CMAKE_INSTALL_COMPONENT)
   endforeach()
 endif()
 file(INSTALL DESTINATION "${mint_pg_pkglibdir}" TYPE MODULE FILES "${mint_pg_module}")
+if(CMAKE_INSTALL_DO_STRIP AND mint_pg_strip)
+  get_filename_component(module_name "${mint_pg_module}" NAME)
+  execute_process(COMMAND "${mint_pg_strip}" "$ENV{DESTDIR}${mint_pg_pkglibdir}/${module_name}" RESULT_VARIABLE strip_status)
+  if(NOT strip_status EQUAL 0)
+    message(FATAL_ERROR "Stripping ${module_name} failed")
+  endif()
+endif()
 file(INSTALL DESTINATION "${mint_pg_extensiondir}" TYPE FILE
   FILES "${mint_pg_source_dir}/mint.control" "${mint_pg_source_dir}/mint--1.0.sql")

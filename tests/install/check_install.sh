@@ -8,7 +8,7 @@
 # usage: check_install.sh --build=DIR --source=DIR --version=X.Y.Z
 #          --cxx=COMPILER [--cxx-flags=FLAGS] --cc=COMPILER [--c-flags=FLAGS]
 #          --generator=NAME [--make-program=PATH]
-#          --bindir=D --libdir=D --includedir=D --mandir=D [--program=NAME ...]
+#          --bindir=D --libdir=D --includedir=D --mandir=D --docdir=D [--program=NAME ...]
 #          [--python=PY --python-file=NAME ... (--python-dir=D | --python-site-dir=SCRIPT)
 #           [--python-import]]
 # The directories are the install directories relative to the prefix.
@@ -37,6 +37,7 @@ for arg in "$@"; do
     --libdir=*) libdir=${arg#*=} ;;
     --includedir=*) includedir=${arg#*=} ;;
     --mandir=*) mandir=${arg#*=} ;;
+    --docdir=*) docdir=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
     --python-import) python_import=1 ;;
     *) python_argument "$arg" || { echo "unknown argument: $arg"; exit 2; } ;;
@@ -53,10 +54,12 @@ step() { echo "== $*"; }
 
 step "install into a scratch prefix, then move it"
 unset DESTDIR
-# The default component: everything but the PostgreSQL extension, which goes
-# to the server's own directories whatever the prefix (its test checks it).
-cmake --install "$build" --prefix "$scratch/staged" --component Unspecified > "$scratch/install.log" \
-  || { cat "$scratch/install.log"; fail "cmake --install"; }
+# Every component but the PostgreSQL extension, which goes to the server's own
+# directories whatever the prefix (its test checks it).
+for component in $(installed_components); do
+  cmake --install "$build" --prefix "$scratch/staged" --component "$component" >> "$scratch/install.log" \
+    || { cat "$scratch/install.log"; fail "cmake --install --component $component"; }
+done
 python_dir=$(python_dir_for "$scratch/staged") || fail "no Python package directory for the prefix"
 mv "$scratch/staged" "$scratch/prefix"
 prefix=$scratch/prefix
@@ -82,8 +85,10 @@ if grep -rlF -e "$build" -e "$source" "$prefix/$libdir/cmake" "$prefix/$libdir/p
   fail "the CMake package or the pkg-config file names the build or source tree"
 fi
 for man_page in "${programs[@]}"; do
-  cmp -s "$prefix/$mandir/man1/$man_page.1" "$source/man/$man_page.1" || fail "installed $man_page.1 differs from man/$man_page.1"
+  gzip -dc "$prefix/$mandir/man1/$man_page.1.gz" | cmp -s - "$source/man/$man_page.1" \
+    || fail "installed $man_page.1.gz does not hold man/$man_page.1"
 done
+cmp -s "$prefix/$docdir/LICENSE" "$source/LICENSE" || fail "installed LICENSE differs from the source tree's"
 
 if [ $python_import = 1 ]; then
   check_python_package "$prefix/$python_dir" "installed"

@@ -251,6 +251,15 @@ class Package(unittest.TestCase):
             self.skipTest("MINT_TEST_VERSION is not set (run the tests through ctest)")
         self.assertEqual(mint.__version__, expected)
 
+    def test_metadata_gives_the_name_version_and_licence(self):
+        from importlib import metadata
+        distribution = metadata.distribution("mint")
+        # The metadata beside the package imported, not another installation's.
+        self.assertEqual(os.path.realpath(distribution.locate_file("mint/__init__.py")), os.path.realpath(mint.__file__))
+        self.assertEqual(distribution.metadata["Name"], "mint")
+        self.assertEqual(distribution.version, mint.__version__)
+        self.assertEqual(distribution.metadata["License"], "MIT")
+
     def test_fields_in_csv_column_order(self):
         with open(os.path.join(os.path.dirname(reference.__file__), "..", "..", "examples", "patients.csv")) as f:
             header = f.readline().strip().split(",")
