@@ -33,12 +33,12 @@ done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# timed_run COMMAND: one run of COMMAND (through bash -c, with $in, $out and
-# $timed set); the wall time and peak RSS (KiB) of mintbatch itself, which
+# timed_run COMMAND: one run of COMMAND (through bash -c, with $in, $out, $key
+# and $timed set); the wall time and peak RSS (KiB) of mintbatch itself, which
 # run_timed measures, into $seconds and $rss.
 timed_run() {
   rm -f "$scratch/out.csv"  # a fresh file each run: rewriting a truncated one waits for the disk
-  in="$scratch/in.csv" out="$scratch/out.csv" timed="$run_timed $scratch/time $mintbatch" bash -c "$1" > /dev/null 2>&1
+  in="$scratch/in.csv" out="$scratch/out.csv" key="$scratch/key" timed="$run_timed $scratch/time $mintbatch" bash -c "$1" > /dev/null 2>&1
   read -r seconds rss < "$scratch/time"
 }
 
@@ -48,14 +48,17 @@ cpus=$(nproc)
 default_threads=$(( cpus < 16 ? cpus : 16 ))
 # Each way of running: files with one thread and with the default, then
 # standard streams, the progress line drawn throughout (to /dev/null), and
-# the key-only output, all with the default.
+# the key-only output and keyed identifiers, all with the default.
 modes=(
   "files, -j 1|$timed -j 1 \"\$in\" \"\$out\""
   "files, default|$timed \"\$in\" \"\$out\""
   "pipe in, pipe out|cat \"\$in\" | $timed - - | cat > \"\$out\""
   "--progress|$timed --progress \"\$in\" \"\$out\""
   "--key-only|$timed --key-only \"\$in\" \"\$out\""
+  "--key-file (keyed)|$timed --key-file \"\$key\" \"\$in\" \"\$out\""
 )
+head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$scratch/key"
+chmod 600 "$scratch/key"
 
 echo "$(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')), default $default_threads threads"
 printf '%-10s %-18s %10s %10s %14s %12s\n' records mode "input MB" "best s" "records/s" "peak RSS KiB"

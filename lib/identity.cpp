@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "identity_fields.h"
 #include "identity_rules.h"
 #include "mintcore.h"
 
@@ -12,70 +13,50 @@
 namespace {
 
 using namespace mint::identity_rules;
+namespace fields = mint::identity_fields;
 
 // The shared library accepts any SSN with a digit and keeps its first nine;
 // the programs' copy accepts exactly nine digits.
-constexpr bool strict_ssn_rule = MINTCORE_STRICT_SSN != 0;
+constexpr fields::ssn_rule ssn_rule_of_this_build =
+    MINTCORE_STRICT_SSN != 0 ? fields::ssn_rule::strict : fields::ssn_rule::lenient;
 
 struct text_field_messages {
     const char* null_value;
     const char* invalid_value;
 };
 
-// Normalises `text` into a scratch copy first, so that an accepted value
-// replaces the whole field and a rejected one leaves it as it was.
-template <size_t L, const code_table& codes_of>
-int set_text_field(uuid_hash_data* data, unsigned char (&field)[L], uint32_t mark, const char* text,
-                   bool count_all_digits, const text_field_messages& messages) {
-    if (text == nullptr) {
-        std::fputs(messages.null_value, stdout);
-        data->flags &= ~mark;
-        return 0;
+// The setters print one line for a rejected value.
+int reported(fields::text_verdict verdict, const text_field_messages& messages) {
+    switch (verdict) {
+        case fields::text_verdict::accepted:
+            return 1;
+        case fields::text_verdict::null_text:
+            std::fputs(messages.null_value, stdout);
+            return 0;
+        case fields::text_verdict::invalid:
+            break;
     }
-    // One spare byte takes the writes of characters that are skipped or
-    // come after the L-th code, so the loop has no data-dependent branch:
-    // letters and blanks alternate unpredictably in names.
-    unsigned char codes[L + 1] = {};
-    size_t count = 0;
-    // Under the name and lenient rules reading stops at L codes, before the
-    // next character is even looked at.
-    for (const char* p = text; (count_all_digits || count < L) && *p != '\0'; ++p) {
-        const int code = codes_of[static_cast<unsigned char>(*p)];
-        const size_t slot = code >= 0 && count < L ? count : L;
-        codes[slot] = static_cast<unsigned char>(code);
-        count += code >= 0 ? 1 : 0;
-    }
-    const bool accepted = count_all_digits ? count == L : count > 0;
-    if (!accepted) {
-        std::fputs(messages.invalid_value, stdout);
-        data->flags &= ~mark;
-        return 0;
-    }
-    std::memcpy(field, codes, L);
-    data->flags |= mark;
-    return 1;
+    std::fputs(messages.invalid_value, stdout);
+    return 0;
 }
 
 int set_name(uuid_hash_data* data, unsigned char (&field)[name_length], uint32_t mark, const char* text,
              const text_field_messages& messages) {
-    return set_text_field<name_length, letter_codes>(data, field, mark, text, false, messages);
+    return reported(fields::set_name(data, field, mark, text), messages);
 }
 
 int set_ssn(uuid_hash_data* data, unsigned char (&field)[ssn_length], uint32_t mark, const char* text,
             const text_field_messages& messages) {
-    return set_text_field<ssn_length, digit_values>(data, field, mark, text, strict_ssn_rule, messages);
+    return reported(fields::set_ssn(data, field, mark, text, ssn_rule_of_this_build), messages);
 }
 
 // `format` holds one %d for the rejected value.
 int set_int_field(uuid_hash_data* data, int32_t& field, uint32_t mark, int value, value_range range,
                   const char* format) {
-    if (!range.holds(value)) {
+    if (!fields::set_number(data, field, mark, value, range)) {
         std::printf(format, value);
-        data->flags &= ~mark;
         return 0;
     }
-    field = value;
-    data->flags |= mark;
     return 1;
 }
 

@@ -13,10 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// A build that carries the library's code inside another library (libmint)
+// defines MINTCORE_API empty, keeping these functions its own.
+#ifndef MINTCORE_API
 #if defined(__GNUC__) || defined(__clang__)
 #define MINTCORE_API __attribute__((visibility("default")))
 #else
 #define MINTCORE_API
+#endif
 #endif
 
 // Set-marks in uuid_hash_data::flags; the policy holder's bits are the

@@ -5,9 +5,12 @@
 
 #include "mintcore.h"
 #include "sha256_internal.h"
+#include "uuid_keyed.h"
+#include "uuid_mode.h"
 #include "uuid_pair.h"
 
 using namespace mint::sha256_detail;
+using mint::uuid_mode;
 
 namespace {
 
@@ -86,13 +89,8 @@ void write_uuid(char* uuid, const uint32_t (&hash)[8], unsigned first_high_bit) 
     uuid[12] = '\0';
 }
 
-enum class uuid_mode { zero, patient_key, policy_key, unusable };
-
 uuid_mode mode_of(const uuid_hash_data* data) {
-    if ((data->flags & PATIENT_FIELDS) == PATIENT_FIELDS) return uuid_mode::patient_key;
-    if (data->flags == POLICY_KEY_FLAGS) return uuid_mode::policy_key;
-    if ((data->flags & ANY_SSN) != 0) return uuid_mode::unusable;
-    return uuid_mode::zero;
+    return mint::uuid_mode_of(data->flags);
 }
 
 // Both keys take two compressions, one after the other:
@@ -102,6 +100,11 @@ uuid_mode mode_of(const uuid_hash_data* data) {
 // - policy key: one 59-byte message, two blocks once padded: the policy
 //   holder's segment, name (20), SSN (9), gender, day, month, year (34
 //   bytes), then the patient's, name (20), gender, day, month, year (25).
+// A keyed derivation computes its last hash (stage 2, or the policy key's
+// one) as HMAC-SHA-256: the same message blocks, compressed from the key's
+// inner chaining value and with the key block counted in the message length,
+// then one outer compression of that digest from the key's outer chaining
+// value. `Keyed` chooses at compile time, so the plain path keeps its code.
 // A derivation is the chaining value and the block to compress next.
 struct derivation {
     uint32_t hash[8];
@@ -137,7 +140,22 @@ void start_patient_key(const uuid_hash_data* data, derivation* d) {
     finish_block<8>(block, 30);
 }
 
-void continue_patient_key(const uuid_hash_data* data, derivation* d) {
+// Where the last hash computation starts, and the bytes of key material it
+// has compressed before the message.
+template <bool Keyed>
+const uint32_t* last_hash_start(const mint::uuid_key* key) {
+    if constexpr (Keyed) {
+        return key->mac.inner;
+    } else {
+        return initial_hash.data();
+    }
+}
+
+template <bool Keyed>
+constexpr uint32_t last_hash_prefix_bytes = Keyed ? mint::hmac_sha256_block_bytes : 0;
+
+template <bool Keyed>
+void continue_patient_key(const uuid_hash_data* data, const mint::uuid_key* key, derivation* d) {
     const uint32_t (&stage1)[8] = d->hash;
     uint32_t* block = d->block;
     block[0] = stage1[0] & 0x0F0F0F0F;
@@ -145,15 +163,16 @@ void continue_patient_key(const uuid_hash_data* data, derivation* d) {
     block[2] = word_of(digest_byte(stage1, 8) & 0x0F, low_byte(data->patient_gender),
                        low_byte(data->patient_birth_month), year_remainder(data->patient_birth_year));
     block[3] = word_of(year_quotient(data->patient_birth_year), end_marker, 0, 0);
-    finish_block<4>(block, 13);
-    std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
+    finish_block<4>(block, last_hash_prefix_bytes<Keyed> + 13);
+    std::memcpy(d->hash, last_hash_start<Keyed>(key), sizeof d->hash);
 }
 
-void start_policy_key(const uuid_hash_data* data, derivation* d) {
+template <bool Keyed>
+void start_policy_key(const uuid_hash_data* data, const mint::uuid_key* key, derivation* d) {
     const unsigned char* policy_name = data->policy_name;
     const unsigned char* policy_ssn = data->policy_ssn;
     const unsigned char* name = data->patient_name;
-    std::memcpy(d->hash, initial_hash.data(), sizeof d->hash);
+    std::memcpy(d->hash, last_hash_start<Keyed>(key), sizeof d->hash);
     uint32_t* block = d->block;
     for (int i = 0; i < 5; ++i) {
         block[i] = word_at(policy_name + 4 * i);
@@ -174,52 +193,70 @@ void start_policy_key(const uuid_hash_data* data, derivation* d) {
 }
 
 // The second block holds only the length; the chaining value runs on.
+template <bool Keyed>
 void continue_policy_key(derivation* d) {
-    finish_block<0>(d->block, 59);
+    finish_block<0>(d->block, last_hash_prefix_bytes<Keyed> + 59);
 }
 
-void start(const uuid_hash_data* data, uuid_mode mode, derivation* d) {
+template <bool Keyed>
+void start(const uuid_hash_data* data, uuid_mode mode, const mint::uuid_key* key, derivation* d) {
     if (mode == uuid_mode::patient_key) {
         start_patient_key(data, d);
     } else {
-        start_policy_key(data, d);
+        start_policy_key<Keyed>(data, key, d);
     }
 }
 
-void continue_with(const uuid_hash_data* data, uuid_mode mode, derivation* d) {
+template <bool Keyed>
+void continue_with(const uuid_hash_data* data, uuid_mode mode, const mint::uuid_key* key, derivation* d) {
     if (mode == uuid_mode::patient_key) {
-        continue_patient_key(data, d);
+        continue_patient_key<Keyed>(data, key, d);
     } else {
-        continue_policy_key(d);
+        continue_policy_key<Keyed>(d);
     }
+}
+
+// HMAC's outer hash: the key's outer block (already compressed), then the
+// inner digest, 32 bytes, as the one block left.
+void start_outer_hash(const mint::uuid_key* key, derivation* d) {
+    std::memcpy(d->block, d->hash, sizeof d->hash);
+    d->block[8] = end_marker << 24;
+    finish_block<9>(d->block, mint::hmac_sha256_block_bytes + mint::hmac_sha256_mac_bytes);
+    std::memcpy(d->hash, key->mac.outer, sizeof d->hash);
 }
 
 void finish(uuid_hash_data* data, uuid_mode mode, const derivation& d) {
     write_uuid(data->uuid, d.hash, mode == uuid_mode::patient_key ? 0x10 : 0x00);
 }
 
-bool derivable(uuid_mode mode) {
-    return mode == uuid_mode::patient_key || mode == uuid_mode::policy_key;
-}
+using mint::derivable;
 
-}  // namespace
-
-int uuid_create(uuid_hash_data* data) {
-    if (data == nullptr) return 0;
+// uuid_create's body without its message: the identifier, or the zero one.
+template <bool Keyed>
+uuid_mode derive(uuid_hash_data* data, const mint::uuid_key* key) {
     std::memset(data->uuid, '0', 12);
     data->uuid[12] = '\0';
     const uuid_mode mode = mode_of(data);
     if (derivable(mode)) {
         const compress_words_fn compress = selected_backend().compress_words;
         derivation d;
-        start(data, mode, &d);
+        start<Keyed>(data, mode, key, &d);
         compress(d.hash, d.block, 1);
-        continue_with(data, mode, &d);
+        continue_with<Keyed>(data, mode, key, &d);
         compress(d.hash, d.block, 1);
+        if constexpr (Keyed) {
+            start_outer_hash(key, &d);
+            compress(d.hash, d.block, 1);
+        }
         finish(data, mode, d);
-        return 1;
     }
-    if (mode == uuid_mode::unusable) {
+    return mode;
+}
+
+template <bool Keyed>
+int create(uuid_hash_data* data, const mint::uuid_key* key) {
+    if (data == nullptr) return 0;
+    if (derive<Keyed>(data, key) == uuid_mode::unusable) {
         std::printf("Error in uuid_create(), structure not properly filled out.  Flags %04x.\n",
                     static_cast<unsigned>(data->flags));
         return 0;
@@ -227,24 +264,35 @@ int uuid_create(uuid_hash_data* data) {
     return 1;
 }
 
-namespace mint {
+// The pair's way out for records it cannot take together, kept out of line:
+// inlined twice, it would crowd the pair's own code.
+template <bool Keyed>
+[[gnu::noinline]] int create_alone(uuid_hash_data* data, const mint::uuid_key* key) {
+    return create<Keyed>(data, key);
+}
 
-int uuid_create_pair(uuid_hash_data* first, uuid_hash_data* second) {
+template <bool Keyed>
+int create_pair(uuid_hash_data* first, uuid_hash_data* second, const mint::uuid_key* key) {
     const uuid_mode first_mode = mode_of(first);
     const uuid_mode second_mode = mode_of(second);
     if (!derivable(first_mode) || !derivable(second_mode)) {
-        const int first_result = uuid_create(first);
-        return first_result | (uuid_create(second) << 1);
+        const int first_result = create_alone<Keyed>(first, key);
+        return first_result | (create_alone<Keyed>(second, key) << 1);
     }
     const compress_word_pair_fn compress_pair = selected_backend().compress_word_pair;
     derivation a;
     derivation b;
-    start(first, first_mode, &a);
-    start(second, second_mode, &b);
+    start<Keyed>(first, first_mode, key, &a);
+    start<Keyed>(second, second_mode, key, &b);
     compress_pair(a.hash, a.block, b.hash, b.block);
-    continue_with(first, first_mode, &a);
-    continue_with(second, second_mode, &b);
+    continue_with<Keyed>(first, first_mode, key, &a);
+    continue_with<Keyed>(second, second_mode, key, &b);
     compress_pair(a.hash, a.block, b.hash, b.block);
+    if constexpr (Keyed) {
+        start_outer_hash(key, &a);
+        start_outer_hash(key, &b);
+        compress_pair(a.hash, a.block, b.hash, b.block);
+    }
     for (uuid_hash_data* data : {first, second}) {
         std::memset(data->uuid, '0', 12);
         data->uuid[12] = '\0';
@@ -252,6 +300,34 @@ int uuid_create_pair(uuid_hash_data* first, uuid_hash_data* second) {
     finish(first, first_mode, a);
     finish(second, second_mode, b);
     return 3;
+}
+
+}  // namespace
+
+int uuid_create(uuid_hash_data* data) {
+    return create<false>(data, nullptr);
+}
+
+namespace mint {
+
+int uuid_create_pair(uuid_hash_data* first, uuid_hash_data* second) {
+    return create_pair<false>(first, second, nullptr);
+}
+
+void uuid_key_init(uuid_key* key, const unsigned char* secret, size_t length) {
+    hmac_sha256_init(&key->mac, secret, length);
+}
+
+uuid_mode uuid_derive(uuid_hash_data* data, const uuid_key* key) {
+    return key == nullptr ? derive<false>(data, nullptr) : derive<true>(data, key);
+}
+
+int uuid_create_keyed(uuid_hash_data* data, const uuid_key* key) {
+    return key == nullptr ? create<false>(data, nullptr) : create<true>(data, key);
+}
+
+int uuid_create_pair_keyed(uuid_hash_data* first, uuid_hash_data* second, const uuid_key* key) {
+    return key == nullptr ? create_pair<false>(first, second, nullptr) : create_pair<true>(first, second, key);
 }
 
 }  // namespace mint

@@ -2,7 +2,8 @@
 # One compilation of mintbatch's quick route (an object built for a wider
 # instruction set) must define nothing but its own namespace's functions and
 # nothing weak, and use nothing from elsewhere but the C library's memory
-# functions (and, in sanitizer builds, the sanitizer runtime).
+# functions (checked ones in fortified builds; and, in sanitizer builds, the
+# sanitizer runtime).
 # usage: check_route_isolation.sh NM NAMESPACE OBJECT...  (the object whose
 # name contains the namespace's suffix is checked; e.g. quick_route_avx2 ->
 # csv_fast_avx2)
@@ -37,6 +38,8 @@ while read -r first second third; do
       # Sanitizer builds call their runtime from everywhere.
       case "$name" in
         memcpy | memset | memmove | __stack_chk_fail | __asan_* | __ubsan_* | __sanitizer_*) ;;
+        # Their checked forms, in builds with _FORTIFY_SOURCE.
+        __memcpy_chk | __memset_chk | __memmove_chk) ;;
         *) echo "uses $readable"; failed=1 ;;
       esac ;;
   esac

@@ -10,6 +10,7 @@
 #include "patient_record.h"
 #include "test_support.h"
 #include "text_lines.h"
+#include "uuid_keyed.h"
 
 using mint_test::stdout_of;
 
@@ -232,7 +233,21 @@ Derivation derive(const patient_record& r) {
     return d;
 }
 
+Derivation derive_keyed(const patient_record& r, const mint::uuid_key* key) {
+    Derivation d;
+    char uuid[16];
+    std::memset(uuid, 'x', sizeof uuid);
+    d.printed = stdout_of([&] { d.result = generate_test_uuid_keyed(&r, key, uuid); });
+    d.uuid = uuid;
+    return d;
+}
+
+// The keyed bridge decides and prints as the plain one; only a derived
+// identifier changes, and keeps its first-character range.
 TEST(GenerateTestUuid, Outcomes) {
+    const unsigned char secret[32] = {42};
+    mint::uuid_key key;
+    mint::uuid_key_init(&key, secret, sizeof secret);
     const std::string patient_ssn_invalid = "Error in uuid_hash_set_patient_ssn(), invalid ssn passed in.\n";
     const std::string create_failed =
         "Error in uuid_create(), structure not properly filled out.  Flags 3f3b.\n"
@@ -275,6 +290,23 @@ TEST(GenerateTestUuid, Outcomes) {
         EXPECT_EQ(d.result, c.result) << c.what;
         EXPECT_EQ(d.uuid, c.uuid) << c.what;
         EXPECT_EQ(d.printed, c.printed) << c.what;
+        EXPECT_EQ(std::memcmp(&before, &r, sizeof r), 0) << c.what;
+
+        const Derivation unkeyed = derive_keyed(r, nullptr);
+        EXPECT_EQ(unkeyed.result, c.result) << c.what;
+        EXPECT_EQ(unkeyed.uuid, c.uuid) << c.what;
+        EXPECT_EQ(unkeyed.printed, c.printed) << c.what;
+
+        const Derivation keyed = derive_keyed(r, &key);
+        EXPECT_EQ(keyed.result, c.result) << c.what;
+        EXPECT_EQ(keyed.printed, c.printed) << c.what;
+        if (c.uuid.empty() || c.uuid == "000000000000") {
+            EXPECT_EQ(keyed.uuid, c.uuid) << c.what;
+        } else {
+            EXPECT_NE(keyed.uuid, c.uuid) << c.what;
+            EXPECT_EQ(keyed.uuid.size(), 12u) << c.what;
+            EXPECT_EQ(keyed.uuid[0] >= 'g', c.uuid[0] >= 'g') << c.what << ": " << keyed.uuid;
+        }
         EXPECT_EQ(std::memcmp(&before, &r, sizeof r), 0) << c.what;
     }
 }

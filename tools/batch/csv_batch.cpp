@@ -109,6 +109,7 @@ bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_o
     open_line_converter(&converter, options.input_path, options.verbosity, options.threads, input, &output,
                         &progress);
     converter.lines_per_block = static_cast<size_t>(options.lines_per_block);
+    converter.key = options.key;
     run_step step = drop_first_line(&converter);
     if (step == run_step::done) step = write_output_header(&output) ? convert_lines(&converter) : run_step::write_failed;
     end_progress(&progress);

@@ -9,6 +9,7 @@
 #include "csv_output.h"
 #include "line_stream.h"
 #include "progress.h"
+#include "uuid_keyed.h"
 
 struct batch_options {
     const char* input_path;   // "-": standard input
@@ -26,6 +27,8 @@ struct batch_options {
     // Converter: the most lines a thread takes at once (0: as many as fit in
     // its block). Only tests set it, so that small inputs fill many blocks.
     int lines_per_block = 0;
+    // Converter: the secret of keyed identifiers; null for plain ones.
+    const mint::uuid_key* key = nullptr;
 };
 
 // Converts the input into the output: the input's first line is dropped and

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "identifier_derivation.h"
 #include "mintcore.h"
 #include "text_lines.h"
 
@@ -144,8 +143,8 @@ int refuse(const char* message, int verbosity) {
 
 }  // namespace
 
-int process_csv_record(const char* position, patient_record* record, int verbosity) {
-    uuid_hash_data data;
+int read_csv_record_fields(const char* position, patient_record* record, int verbosity, uuid_hash_data* identity) {
+    uuid_hash_data& data = *identity;
     uuid_initialize(&data);
     char ssn[1000];
     const char* p = position;
@@ -187,9 +186,17 @@ int process_csv_record(const char* position, patient_record* record, int verbosi
         }
         p = next;
     }
-    if (!derive_identifier(&data)) {
-        return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
-    }
-    std::memcpy(record->patient_uuid, data.uuid, sizeof data.uuid);
     return 1;
+}
+
+int finish_csv_record(int created, const uuid_hash_data* identity, patient_record* record, int verbosity) {
+    if (!created) return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
+    std::memcpy(record->patient_uuid, identity->uuid, sizeof identity->uuid);
+    return 1;
+}
+
+int process_csv_record(const char* position, patient_record* record, int verbosity) {
+    uuid_hash_data identity;
+    if (!read_csv_record_fields(position, record, verbosity, &identity)) return 0;
+    return finish_csv_record(uuid_create(&identity), &identity, record, verbosity);
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "patient_record.h"
+#include "uuid_keyed.h"
 
 // Reads one text field into `destination` (at most capacity - 1 characters
 // kept, always terminated) and sets *empty to 1 when it holds no characters,
@@ -39,5 +40,17 @@ const char* read_csv_int_field(const char* position, int* empty, int32_t* value)
 // line is short, a setter refuses a value or no identifier can be derived,
 // printing why when `verbosity` is 2.
 int process_csv_record(const char* position, patient_record* record, int verbosity);
+
+// The same with keyed identifiers; a null key gives process_csv_record's.
+// (Its own object file: linking process_csv_record alone needs nothing but
+// the twenty exported functions.)
+int process_csv_record_keyed(const char* position, patient_record* record, int verbosity,
+                             const mint::uuid_key* key);
+
+// process_csv_record's two halves: reading and setting the fields into
+// `identity` (1 when every value was accepted), then recording the result of
+// deriving the identifier from it.
+int read_csv_record_fields(const char* position, patient_record* record, int verbosity, uuid_hash_data* identity);
+int finish_csv_record(int created, const uuid_hash_data* identity, patient_record* record, int verbosity);
 
 #endif

@@ -4,18 +4,18 @@
 #define MINT_TOOLS_BATCH_IDENTIFIER_DERIVATION_H
 
 #include "mintcore.h"
-#include "uuid_pair.h"
+#include "uuid_keyed.h"
 
-// uuid_create: true when record->uuid holds the identifier; otherwise the
-// library has printed why.
-inline bool derive_identifier(uuid_hash_data* record) {
-    return uuid_create(record) != 0;
+// uuid_create, keyed when `key` is not null: true when record->uuid holds the
+// identifier; otherwise the library has printed why.
+inline bool derive_identifier(uuid_hash_data* record, const mint::uuid_key* key) {
+    return mint::uuid_create_keyed(record, key) != 0;
 }
 
 // Two records at once, as derive_identifier on each in turn (messages
 // included); bit 0 of the result is the first's success, bit 1 the second's.
-inline int derive_identifier_pair(uuid_hash_data* first, uuid_hash_data* second) {
-    return mint::uuid_create_pair(first, second);
+inline int derive_identifier_pair(uuid_hash_data* first, uuid_hash_data* second, const mint::uuid_key* key) {
+    return mint::uuid_create_pair_keyed(first, second, key);
 }
 
 #endif

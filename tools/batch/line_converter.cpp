@@ -14,7 +14,7 @@ namespace {
 // other output, which could write out the buffer with the place unfilled.
 void settle_pending(line_converter* run) {
     if (!run->pending) return;
-    derive_identifier(&run->quick_records[0]);
+    derive_identifier(&run->quick_records[0], run->key);
     std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
     run->pending = false;
 }
@@ -43,7 +43,7 @@ bool take_quick_line(line_converter* run, const char* line, size_t length) {
     uuid_hash_data* record = quick_slot(run);
     if ((record->flags & ANY_SSN) == 0) {
         // The zero identifier: nothing to hash, so nothing to pair.
-        derive_identifier(record);
+        derive_identifier(record, run->key);
         std::memcpy(uuid, record->uuid, 12);
         return true;
     }
@@ -52,7 +52,7 @@ bool take_quick_line(line_converter* run, const char* line, size_t length) {
         run->pending_uuid = uuid;
         return true;
     }
-    derive_identifier_pair(&run->quick_records[0], &run->quick_records[1]);
+    derive_identifier_pair(&run->quick_records[0], &run->quick_records[1], run->key);
     std::memcpy(run->pending_uuid, run->quick_records[0].uuid, 12);
     std::memcpy(uuid, run->quick_records[1].uuid, 12);
     run->pending = false;
@@ -81,6 +81,7 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
                          line_reader* input, line_output* output, progress_meter* progress) {
     converter->input_path = input_path;
     converter->verbosity = verbosity;
+    converter->key = nullptr;
     converter->threads = threads;
     converter->lines_per_block = 0;
     converter->input = input;
@@ -116,7 +117,7 @@ bool convert_by_general_path(line_converter* run, const char* line, size_t lengt
         ++run->discarded;
         return write_unidentified_line(run->output, line, length, false);
     }
-    if (process_csv_record(position, &record, run->verbosity)) {
+    if (process_csv_record_keyed(position, &record, run->verbosity, run->key)) {
         if (verbose) std::printf("Processed patient data record '%s'.\n", key);
         if (run->verbosity == 2) {
             std::printf("Got record data:\n");

@@ -17,12 +17,15 @@
 #include "line_stream.h"
 #include "mintcore.h"
 #include "progress.h"
+#include "uuid_keyed.h"
 
 struct line_converter {
     const char* input_path;  // named in the messages about refused records
     // 0 prints no messages of its own, 1 adds one line per input line, 2
     // adds the record dumps and the reasons records were refused.
     int verbosity;
+    // The secret of keyed identifiers; null for plain ones.
+    const mint::uuid_key* key;
     // Threads deriving identifiers at level 0 (the calling thread among
     // them); verbose runs use the calling thread alone.
     int threads;

@@ -272,7 +272,7 @@ bool try_read(shared_conversion* shared, uint64_t* read) {
 // at a time, the zero identifier alone (there is nothing to hash); then the
 // output of the derived lines is prepared, while they are in this thread's
 // cache.
-void derive_block(line_block* block, const line_output* output) {
+void derive_block(line_block* block, const line_output* output, const mint::uuid_key* key) {
     static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
     // Zero to begin with (so that what the quick route reads beyond a line
     // has values), and kept from block to block.
@@ -306,19 +306,19 @@ void derive_block(line_block* block, const line_output* output) {
         if (read_csv_line_fast(line, result.length, record) != fast_line::derived) continue;
         result.output_size = 1;  // derived; its size follows
         if ((record->flags & ANY_SSN) == 0) {
-            derive_identifier(record);
+            derive_identifier(record, key);
             std::memcpy(uuids[i], record->uuid, 12);
         } else if (waiting == block_line_limit) {
             waiting = i;
         } else {
-            derive_identifier_pair(&records[0], &records[1]);
+            derive_identifier_pair(&records[0], &records[1], key);
             std::memcpy(uuids[waiting], records[0].uuid, 12);
             std::memcpy(uuids[i], records[1].uuid, 12);
             waiting = block_line_limit;
         }
     }
     if (waiting != block_line_limit) {
-        derive_identifier(&records[0]);
+        derive_identifier(&records[0], key);
         std::memcpy(uuids[waiting], records[0].uuid, 12);
     }
     char* to = block->output;
@@ -337,7 +337,7 @@ void derive_block(line_block* block, const line_output* output) {
 bool try_derive(shared_conversion* shared, line_block* block) {
     int expected = slot_read;
     if (!block->state.compare_exchange_strong(expected, slot_deriving, std::memory_order_acq_rel)) return false;
-    derive_block(block, shared->run->output);
+    derive_block(block, shared->run->output, shared->run->key);
     block->state.store(slot_derived, std::memory_order_release);
     announce_change(shared);
     return true;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "csv_batch.h"
+#include "key_file.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ void further_options() {
     std::printf("  --progress        show a progress line on standard error (default: when it is\n");
     std::printf("                    a terminal and the run lasts over a second)\n");
     std::printf("  --no-progress     never show it\n");
+    std::printf("  --key-file FILE   keyed identifiers, with the secret in FILE (hex digits)\n");
     std::printf("  -j, --threads N   derive identifiers on N threads (default: the CPUs this\n");
     std::printf("                    process may run on, at most %d); the output is the same\n", default_threads_limit);
     std::printf("  -h, --help        show this help\n");
@@ -75,9 +77,25 @@ void further_options() {
 
 enum class parsed { run, help, full_help, version, wrong };
 
+// The value of an option that takes one: "--name=VALUE", or "--name VALUE"
+// with the value in the next argument. Null when `argument` is not the option;
+// sets *missing when it is but has no value.
+const char* option_value(const char* argument, const char* name, int* next, int arguments, char** argv,
+                         bool* missing) {
+    const size_t length = std::strlen(name);
+    if (std::strncmp(argument, name, length) != 0) return nullptr;
+    if (argument[length] == '=') return argument + length + 1;
+    if (argument[length] != '\0') return nullptr;
+    if (*next == arguments) {
+        *missing = true;
+        return nullptr;
+    }
+    return argv[++*next];
+}
+
 // GNU-style options before the two file names. "-h" is help only alone, as it
 // always was; anywhere else it is a file name.
-parsed parse_arguments(int arguments, char** argv, batch_options* options) {
+parsed parse_arguments(int arguments, char** argv, batch_options* options, const char** key_file) {
     if (arguments == 0 || (arguments == 1 && std::strcmp(argv[1], "-h") == 0)) return parsed::help;
     int verbosity = 0;
     int next = 1;
@@ -88,7 +106,13 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options) {
             ++next;
             break;
         }
-        if (std::strcmp(argument, "-v") == 0 || std::strcmp(argument, "--verbose") == 0) {
+        bool missing = false;
+        if (const char* value = option_value(argument, "--key-file", &next, arguments, argv, &missing)) {
+            *key_file = value;
+        } else if (missing) {
+            std::fprintf(stderr, "%s: option '%s' needs a file name\n", argv[0], argument);
+            return parsed::wrong;
+        } else if (std::strcmp(argument, "-v") == 0 || std::strcmp(argument, "--verbose") == 0) {
             verbosity += 1;
         } else if (std::strcmp(argument, "-vv") == 0) {
             verbosity += 2;
@@ -134,7 +158,8 @@ int main(int argc, char** argv) {
         argv = fallback_argv;
     }
     batch_options options = {nullptr, nullptr, 0, output_format::full, progress_mode::automatic, default_threads()};
-    const parsed outcome = parse_arguments(argc - 1, argv, &options);
+    const char* key_file = nullptr;
+    const parsed outcome = parse_arguments(argc - 1, argv, &options, &key_file);
     int status = 0;
     switch (outcome) {
         case parsed::help:
@@ -151,12 +176,19 @@ int main(int argc, char** argv) {
             usage(argv[0]);
             status = 1;
             break;
-        case parsed::run:
+        case parsed::run: {
+            // The key is read before anything else is opened or written.
+            mint::uuid_key key;
+            if (key_file != nullptr) {
+                if (!read_key_file(key_file, &key)) return 1;
+                options.key = &key;
+            }
             // A reader that goes away (a closed pipe) must show as a write
             // error, and a file size limit as a failed write, not a kill.
             std::signal(SIGPIPE, SIG_IGN);
             std::signal(SIGXFSZ, SIG_IGN);
             return process_csv_file(options);
+        }
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fputs("Unable to write standard output.\n", stderr);

@@ -156,7 +156,8 @@ target_status open_output_target(output_target* target, const struct stat& input
             // away, and its permission bits. A failure leaves the temporary
             // file's own owner and 0600, the safe side.
             if (exists && (existing.st_uid != geteuid() || existing.st_gid != getegid())) {
-                (void)fchown(fd, existing.st_uid, existing.st_gid);
+                // (Fortified builds warn on a result cast to void.)
+                [[maybe_unused]] const int chown_status = fchown(fd, existing.st_uid, existing.st_gid);
             }
             (void)fchmod(fd, exists ? existing.st_mode & 07777 : mode);
             return target_status::opened;

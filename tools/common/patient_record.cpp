@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mintcore.h"
+#include "uuid_keyed.h"
 
 void clear_patient_record(patient_record* record) {
     record->record_number = 0;
@@ -54,6 +55,10 @@ char* setter_text(const char* text) {
 }  // namespace
 
 int generate_test_uuid(const patient_record* record, char* uuid) {
+    return generate_test_uuid_keyed(record, nullptr, uuid);
+}
+
+int generate_test_uuid_keyed(const patient_record* record, const mint::uuid_key* key, char* uuid) {
     uuid_hash_data data;
     uuid_initialize(&data);
 
@@ -73,7 +78,7 @@ int generate_test_uuid(const patient_record* record, char* uuid) {
     if (record->patient_birth_month != 0) uuid_hash_set_patient_birth_month(&data, record->patient_birth_month);
     if (record->patient_birth_day != 0) uuid_hash_set_patient_birth_day(&data, record->patient_birth_day);
 
-    if (uuid_create(&data)) {
+    if (mint::uuid_create_keyed(&data, key)) {
         std::memcpy(uuid, data.uuid, sizeof data.uuid);
         return 1;
     }

@@ -34,4 +34,12 @@ void print_patient_record(const patient_record* record);
 // Returns 1 on success; 0 with an empty `uuid` and a message on failure.
 int generate_test_uuid(const patient_record* record, char* uuid);
 
+namespace mint {
+struct uuid_key;
+}
+
+// generate_test_uuid for a keyed identifier (see uuid_keyed.h), with the same
+// messages; a null key gives exactly what generate_test_uuid gives.
+int generate_test_uuid_keyed(const patient_record* record, const mint::uuid_key* key, char* uuid);
+
 #endif

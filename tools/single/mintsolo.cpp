@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "key_file.h"
 #include "patient_record.h"
 #include "record_file.h"
 
@@ -25,6 +26,7 @@ void further_options() {
     std::printf("\n");
     std::printf("Options (before the file name; '--' ends them):\n");
     std::printf("  -q, --quiet       print only the UUID line\n");
+    std::printf("  --key-file FILE   a keyed identifier, with the secret in FILE (hex digits)\n");
     std::printf("  -h, --help        show this help\n");
     std::printf("  --version         show the program's version\n");
     std::printf("\n");
@@ -33,7 +35,7 @@ void further_options() {
 
 // Returns the exit status. The file is left open: the program ends right after
 // and releases it then.
-int process_record_file(const char* file_name, int quiet) {
+int process_record_file(const char* file_name, int quiet, const mint::uuid_key* key) {
     FILE* input = std::strcmp(file_name, "-") == 0 ? stdin : std::fopen(file_name, "r");
     if (input == nullptr) {
         std::printf("Unable to open input file '%s'.\n", file_name);
@@ -48,7 +50,7 @@ int process_record_file(const char* file_name, int quiet) {
     }
     // The record's own patient_uuid stays empty, so the dump shows no value there.
     char uuid[16];
-    if (!generate_test_uuid(&record, uuid)) {
+    if (!generate_test_uuid_keyed(&record, key, uuid)) {
         std::printf("Unable to generate UUID - probably bad input data.\n");
         return 1;
     }
@@ -71,6 +73,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     int quiet = 0;
+    const char* key_file = nullptr;
     int next = 1;
     for (; next < argc; ++next) {
         const char* argument = argv[next];
@@ -79,7 +82,16 @@ int run(int argc, char** argv) {
             ++next;
             break;
         }
-        if (std::strcmp(argument, "-q") == 0 || std::strcmp(argument, "--quiet") == 0) {
+        if (std::strncmp(argument, "--key-file=", 11) == 0) {
+            key_file = argument + 11;
+        } else if (std::strcmp(argument, "--key-file") == 0) {
+            if (next + 1 >= argc) {
+                std::fprintf(stderr, "%s: option '%s' needs a file name\n", program_name, argument);
+                usage(program_name);
+                return 1;
+            }
+            key_file = argv[++next];
+        } else if (std::strcmp(argument, "-q") == 0 || std::strcmp(argument, "--quiet") == 0) {
             quiet = 1;
         } else if (std::strcmp(argument, "--help") == 0) {
             usage(program_name);
@@ -99,7 +111,10 @@ int run(int argc, char** argv) {
         usage(program_name);
         return 1;
     }
-    return process_record_file(argv[next], quiet);
+    // The key is read before the record file is opened.
+    mint::uuid_key key;
+    if (key_file != nullptr && !read_key_file(key_file, &key)) return 1;
+    return process_record_file(argv[next], quiet, key_file != nullptr ? &key : nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Preloaded into mintbatch: standard input gives MINT_SHIM_READ_LIMIT bytes
 // and then fails with EIO, as a failing disk or device would, so that a read
 // error can be made to happen at a chosen point of the input.
+// The shim replaces C library functions, which fortified headers define inline.
+#undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <unistd.h>
 

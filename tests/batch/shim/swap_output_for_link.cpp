@@ -2,6 +2,8 @@
 // output path is first replaced by a symbolic link to the input, as another
 // process could do between the program's same-file check and its opening of
 // the output. MINT_SHIM_INPUT and MINT_SHIM_OUTPUT name the two paths.
+// The shim replaces C library functions, which fortified headers define inline.
+#undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,0 +1,44 @@
+"""Identifiers for a Dask DataFrame, partition by partition on the cluster.
+
+Importable only where dask and pandas are installed. The workers need the
+``mint`` package too (installed, or on their PYTHONPATH).
+"""
+from __future__ import annotations
+
+from typing import Literal, Optional
+
+import dask.dataframe
+import pandas
+
+from . import FIELDS
+from . import uuids as _uuids
+
+__all__ = ["uuids"]
+
+
+def _with_identifiers(partition: pandas.DataFrame, column: str, lenient_ssn: bool, key: Optional[bytes],
+                      errors: str) -> pandas.DataFrame:
+    identifiers = _uuids(partition, lenient_ssn=lenient_ssn, key=key, errors=errors)
+    return partition.assign(**{column: identifiers})
+
+
+def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: bool = False,
+          key: Optional[bytes] = None, errors: Literal["none", "raise"] = "none") -> dask.dataframe.DataFrame:
+    """``ddf`` with a column ``column`` (default ``"uuid"``) of identifiers added,
+    computed lazily with :func:`mint.uuids` on each partition (same options,
+    same rules; an existing column of that name is replaced).
+
+    The column is of object dtype: the identifier, ``'000000000000'``, or
+    ``None`` for a refused record. With ``errors="raise"`` computing the result
+    raises :class:`mint.RecordError` for a refused record; its ``row`` is the
+    label within the partition's index. A ``key`` is sent to the workers with
+    the tasks.
+    """
+    if not isinstance(ddf, dask.dataframe.DataFrame):
+        raise TypeError(f"ddf must be a dask DataFrame, not {type(ddf).__name__}")
+    if errors not in ("none", "raise"):
+        raise ValueError(f"errors must be 'none' or 'raise', not {errors!r}")
+    if not any(name in ddf.columns for name in FIELDS):
+        raise ValueError("no column names a record field; the fields are " + ", ".join(FIELDS))
+    meta = {**ddf.dtypes.to_dict(), column: object}
+    return ddf.map_partitions(_with_identifiers, column, lenient_ssn, key, errors, meta=meta)

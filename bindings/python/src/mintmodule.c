@@ -1,0 +1,745 @@
+/* mint._mint: the CPython extension under the `mint` package.
+ *
+ * It converts Python values to the C interface's plain fields (lib/mint.h),
+ * one record at a time (uuid) or a column at a time (derive_columns), and
+ * turns refusals into mint.RecordError. The C interface is linked in
+ * statically, so the module needs no shared library at run time.
+ *
+ * Value rules, the same on both paths: None, a float NaN and pandas.NA are
+ * "not given", and so is an empty text; text fields take str; number fields
+ * take int (not bool) and floats that are whole numbers. A number outside
+ * the 32-bit range, or a float with a fraction, is a refused value, as
+ * mintbatch refuses such a field.
+ */
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <math.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "mint.h"
+
+#define FIELD_COUNT 12
+/* A number the C interface refuses in every field: it lies outside every
+ * range and is not MINT_NOT_GIVEN. Numbers the module cannot pass on as
+ * themselves (beyond 32 bits, fractions, INT32_MIN) become this. */
+#define REFUSED_NUMBER (INT32_MIN + 1)
+
+typedef struct {
+    PyObject *record_error; /* mint.RecordError */
+    PyObject *zero_id;      /* "000000000000", shared by every zero result */
+} module_state;
+
+static module_state *get_state(PyObject *module) { return (module_state *)PyModule_GetState(module); }
+
+/* Field i (0 to 11) is the C interface's field i + 1, in the CSV column
+ * order; each person's name and SSN are texts, the other four numbers. */
+static int field_is_text(int i) { return i % 6 < 2; }
+static const char *field_name(int i) { return mint_field_name(i + 1); }
+
+/* The column arrays of all twelve fields, indexed by field; only the text
+ * or the number entry of a field is used. */
+typedef struct {
+    const char **texts[FIELD_COUNT];
+    int32_t *numbers[FIELD_COUNT];
+} column_arrays;
+
+static void fill_columns(mint_columns *columns, const column_arrays *arrays) {
+    columns->patient_name = arrays->texts[0];
+    columns->patient_ssn = arrays->texts[1];
+    columns->patient_gender = arrays->numbers[2];
+    columns->patient_birth_year = arrays->numbers[3];
+    columns->patient_birth_month = arrays->numbers[4];
+    columns->patient_birth_day = arrays->numbers[5];
+    columns->policy_name = arrays->texts[6];
+    columns->policy_ssn = arrays->texts[7];
+    columns->policy_gender = arrays->numbers[8];
+    columns->policy_birth_year = arrays->numbers[9];
+    columns->policy_birth_month = arrays->numbers[10];
+    columns->policy_birth_day = arrays->numbers[11];
+}
+
+/* " in row N" for a value of a column; nothing for a single record. */
+static void row_suffix(char *buffer, size_t size, Py_ssize_t row) {
+    if (row < 0) {
+        buffer[0] = '\0';
+    } else {
+        PyOS_snprintf(buffer, size, " in row %zd", row);
+    }
+}
+
+/* 1 when `value` is pandas.NA, 0 when not, -1 on error. A value can only be
+ * pandas.NA when pandas is loaded, so this never imports it. */
+static int is_pandas_na(PyObject *value) {
+    PyObject *name = PyUnicode_FromString("pandas");
+    if (name == NULL) {
+        return -1;
+    }
+    PyObject *pandas = PyImport_GetModule(name);
+    Py_DECREF(name);
+    if (pandas == NULL) {
+        return PyErr_Occurred() ? -1 : 0;
+    }
+    PyObject *na = PyObject_GetAttrString(pandas, "NA");
+    Py_DECREF(pandas);
+    if (na == NULL) {
+        PyErr_Clear();
+        return 0;
+    }
+    const int same = value == na;
+    Py_DECREF(na);
+    return same;
+}
+
+/* numpy.bool_ has __index__, but a truth value is no gender or date. */
+static int is_bool(PyObject *value) {
+    return PyBool_Check(value) || strcmp(Py_TYPE(value)->tp_name, "numpy.bool_") == 0;
+}
+
+/* A text field's value: *text becomes the UTF-8 text, or NULL when the
+ * field is not given. The text belongs to `value`, which the caller keeps
+ * alive. Returns 0, or -1 with an exception set. */
+static int text_value(PyObject *value, int field, Py_ssize_t row, const char **text) {
+    char where[48];
+    if (PyUnicode_Check(value)) {
+        Py_ssize_t size;
+        const char *utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+        if (utf8 == NULL) {
+            return -1;
+        }
+        if (strlen(utf8) != (size_t)size) {
+            /* A C text would end at the zero and lose what follows it. */
+            row_suffix(where, sizeof where, row);
+            PyErr_Format(PyExc_ValueError, "%s: embedded null character%s", field_name(field), where);
+            return -1;
+        }
+        *text = utf8;
+        return 0;
+    }
+    if (value == Py_None || (PyFloat_Check(value) && isnan(PyFloat_AS_DOUBLE(value)))) {
+        *text = NULL;
+        return 0;
+    }
+    const int na = is_pandas_na(value);
+    if (na != 0) {
+        *text = NULL;
+        return na < 0 ? -1 : 0;
+    }
+    row_suffix(where, sizeof where, row);
+    PyErr_Format(PyExc_TypeError, "%s must be str or None, not %.100s%s%s", field_name(field),
+                 Py_TYPE(value)->tp_name, where,
+                 (field % 6 == 1 && (PyLong_Check(value) || PyFloat_Check(value)))
+                     ? " (read SSNs as text, so that their leading zeros stay)"
+                     : "");
+    return -1;
+}
+
+static int32_t checked_number(long long number) {
+    return number > INT32_MIN && number <= INT32_MAX ? (int32_t)number : REFUSED_NUMBER;
+}
+
+/* A number field's value: *number becomes the value, MINT_NOT_GIVEN, or
+ * REFUSED_NUMBER. Returns 0, or -1 with an exception set. */
+static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *number) {
+    char where[48];
+    if (PyLong_Check(value) && !PyBool_Check(value)) {
+        int overflow;
+        const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (n == -1 && PyErr_Occurred()) {
+            return -1;
+        }
+        *number = overflow ? REFUSED_NUMBER : checked_number(n);
+        return 0;
+    }
+    if (PyFloat_Check(value)) {
+        const double d = PyFloat_AS_DOUBLE(value);
+        if (isnan(d)) {
+            *number = MINT_NOT_GIVEN;
+        } else if (d > (double)INT32_MIN && d <= (double)INT32_MAX && d == floor(d)) {
+            *number = (int32_t)d;
+        } else {
+            *number = REFUSED_NUMBER;
+        }
+        return 0;
+    }
+    if (value == Py_None) {
+        *number = MINT_NOT_GIVEN;
+        return 0;
+    }
+    if (!is_bool(value) && PyIndex_Check(value)) {
+        /* numpy's integer scalars */
+        PyObject *integer = PyNumber_Index(value);
+        if (integer == NULL) {
+            return -1;
+        }
+        const int status = number_value(integer, field, row, number);
+        Py_DECREF(integer);
+        return status;
+    }
+    const int na = is_pandas_na(value);
+    if (na != 0) {
+        *number = MINT_NOT_GIVEN;
+        return na < 0 ? -1 : 0;
+    }
+    row_suffix(where, sizeof where, row);
+    PyErr_Format(PyExc_TypeError, "%s must be int or None, not %.100s%s", field_name(field), Py_TYPE(value)->tp_name,
+                 where);
+    return -1;
+}
+
+/* The secret of a keyed identifier: None, or a non-empty bytes-like
+ * object. Fills *options' key from *buffer, which the caller releases with
+ * release_key when this returned 0. Returns 0, or -1 with an exception set. */
+static int key_option(PyObject *key, Py_buffer *buffer, mint_options *options) {
+    buffer->obj = NULL;
+    if (key == Py_None) {
+        return 0;
+    }
+    if (PyUnicode_Check(key)) {
+        PyErr_SetString(PyExc_TypeError, "key must be bytes-like, not str (encode it first)");
+        return -1;
+    }
+    if (PyObject_GetBuffer(key, buffer, PyBUF_SIMPLE) < 0) {
+        PyErr_Format(PyExc_TypeError, "key must be bytes-like or None, not %.100s", Py_TYPE(key)->tp_name);
+        return -1;
+    }
+    if (buffer->len == 0) {
+        PyBuffer_Release(buffer);
+        buffer->obj = NULL;
+        /* No key would silently mean unkeyed identifiers. */
+        PyErr_SetString(PyExc_ValueError, "key must not be empty (None gives unkeyed identifiers)");
+        return -1;
+    }
+    options->key = (const unsigned char *)buffer->buf;
+    options->key_length = (size_t)buffer->len;
+    return 0;
+}
+
+static void release_key(Py_buffer *buffer) {
+    if (buffer->obj != NULL) {
+        PyBuffer_Release(buffer);
+    }
+}
+
+/* Sets mint.RecordError for a refused record; `row` is NULL for a single
+ * record, else the row's label. Returns NULL. */
+static PyObject *set_record_error(module_state *state, const mint_result *result, PyObject *row) {
+    if (result->status == MINT_BAD_ARGUMENT) {
+        PyErr_SetString(PyExc_SystemError, "mint: the C interface refused the call's arguments");
+        return NULL;
+    }
+    const char *text = mint_result_text(result);
+    const char *field = result->status == MINT_REFUSED ? mint_field_name(result->field) : "";
+    const size_t field_length = strlen(field);
+    /* The interface's text for a field is "FIELD: REASON". */
+    const char *reason = text;
+    if (field_length > 0 && strncmp(text, field, field_length) == 0 && text[field_length] == ':') {
+        reason = text + field_length + 1;
+        while (*reason == ' ') {
+            ++reason;
+        }
+    }
+    PyObject *message = row == NULL ? PyUnicode_FromString(text) : PyUnicode_FromFormat("row %R: %s", row, text);
+    if (message == NULL) {
+        return NULL;
+    }
+    PyObject *error = PyObject_CallOneArg(state->record_error, message);
+    Py_DECREF(message);
+    if (error == NULL) {
+        return NULL;
+    }
+    PyObject *field_object = field_length > 0 ? PyUnicode_FromString(field) : Py_NewRef(Py_None);
+    PyObject *reason_object = PyUnicode_FromString(reason);
+    if (field_object == NULL || reason_object == NULL || PyObject_SetAttrString(error, "field", field_object) < 0 ||
+        PyObject_SetAttrString(error, "reason", reason_object) < 0 ||
+        PyObject_SetAttrString(error, "row", row == NULL ? Py_None : row) < 0) {
+        Py_XDECREF(field_object);
+        Py_XDECREF(reason_object);
+        Py_DECREF(error);
+        return NULL;
+    }
+    Py_DECREF(field_object);
+    Py_DECREF(reason_object);
+    PyErr_SetObject(state->record_error, error);
+    Py_DECREF(error);
+    return NULL;
+}
+
+PyDoc_STRVAR(uuid_doc,
+"uuid($module, /, patient_name=None, patient_ssn=None, patient_gender=None,\n"
+"     patient_birth_year=None, patient_birth_month=None, patient_birth_day=None,\n"
+"     policy_name=None, policy_ssn=None, policy_gender=None,\n"
+"     policy_birth_year=None, policy_birth_month=None, policy_birth_day=None,\n"
+"     *, lenient_ssn=False, key=None)\n"
+"--\n"
+"\n"
+"The identifier of one record, given by keyword; None means not given.\n"
+"\n"
+"Returns the 12-character identifier, or '000000000000' when nobody has an\n"
+"SSN. Raises RecordError when the record is refused: a given value is\n"
+"refused, or an SSN is given but neither key has all its fields.");
+
+static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {
+        "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
+        "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
+        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", NULL,
+    };
+    PyObject *values[FIELD_COUNT];
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        values[i] = Py_None;
+    }
+    int lenient = 0;
+    PyObject *key = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$pO:uuid", keywords, &values[0], &values[1],
+                                     &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
+                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key)) {
+        return NULL;
+    }
+
+    mint_person people[2] = {MINT_PERSON_INIT, MINT_PERSON_INIT};
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        mint_person *person = &people[i / 6];
+        int status;
+        switch (i % 6) {
+            case 0: status = text_value(values[i], i, -1, &person->name); break;
+            case 1: status = text_value(values[i], i, -1, &person->ssn); break;
+            case 2: status = number_value(values[i], i, -1, &person->gender); break;
+            case 3: status = number_value(values[i], i, -1, &person->birth_year); break;
+            case 4: status = number_value(values[i], i, -1, &person->birth_month); break;
+            default: status = number_value(values[i], i, -1, &person->birth_day); break;
+        }
+        if (status < 0) {
+            return NULL;
+        }
+    }
+
+    mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
+    Py_buffer key_buffer;
+    if (key_option(key, &key_buffer, &options) < 0) {
+        return NULL;
+    }
+    char identifier[MINT_ID_SIZE];
+    mint_result result;
+    /* One record takes well under a microsecond: not worth releasing the GIL. */
+    mint_derive(&people[0], &people[1], &options, identifier, &result);
+    release_key(&key_buffer);
+
+    module_state *state = get_state(module);
+    switch (result.status) {
+        case MINT_IDENTIFIER: return PyUnicode_FromStringAndSize(identifier, MINT_ID_SIZE - 1);
+        case MINT_ZERO: return Py_NewRef(state->zero_id);
+        default: return set_record_error(state, &result, NULL);
+    }
+}
+
+/* Rows converted and derived per step. The step's arrays stay small and are
+ * reused, where arrays for the whole call would cost a page fault for every
+ * few rows when they are first written. */
+#define CHUNK_ROWS 2048
+#define TEXT_COLUMNS 4
+#define NUMBER_COLUMNS 8
+
+/* Each person's name and SSN, then the four numbers, counted per kind. */
+static int text_index(int field) { return field / 6 * 2 + field % 6; }
+static int number_index(int field) { return field / 6 * 4 + field % 6 - 2; }
+
+/* The columns of a call, as given. */
+typedef struct {
+    PyObject *sequences[FIELD_COUNT];  /* object columns (PySequence_Fast) */
+    Py_buffer buffers[FIELD_COUNT];    /* number columns given as arrays */
+    char kinds[FIELD_COUNT];           /* each array's item format */
+} sources;
+
+/* One step's worth of fields and results. */
+typedef struct {
+    const char *texts[TEXT_COLUMNS][CHUNK_ROWS];
+    /* The step's str objects, held while the GIL is released, so another
+     * thread changing a column list cannot free a text being read. */
+    PyObject *held[TEXT_COLUMNS][CHUNK_ROWS];
+    Py_ssize_t held_count[TEXT_COLUMNS];
+    int32_t numbers[NUMBER_COLUMNS][CHUNK_ROWS];
+    char identifiers[CHUNK_ROWS * MINT_ID_SIZE];
+    mint_result results[CHUNK_ROWS];
+} chunk;
+
+static void release_held(chunk *step) {
+    for (int column = 0; column < TEXT_COLUMNS; ++column) {
+        for (Py_ssize_t i = 0; i < step->held_count[column]; ++i) {
+            Py_DECREF(step->held[column][i]);
+        }
+        step->held_count[column] = 0;
+    }
+}
+
+static void release_sources(sources *given) {
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        Py_XDECREF(given->sequences[field]);
+        if (given->buffers[field].obj != NULL) {
+            PyBuffer_Release(&given->buffers[field]);
+        }
+    }
+}
+
+static int check_length(int field, Py_ssize_t length, Py_ssize_t rows) {
+    if (length != rows) {
+        PyErr_Format(PyExc_ValueError, "column %s has %zd entries, not %zd", field_name(field), length, rows);
+        return -1;
+    }
+    return 0;
+}
+
+/* The item size of a native integer or floating-point buffer format, 0
+ * for any other format. */
+static Py_ssize_t number_format_size(char kind) {
+    switch (kind) {
+        case 'b': case 'B': return 1;
+        case 'h': case 'H': return (Py_ssize_t)sizeof(short);
+        case 'i': case 'I': return (Py_ssize_t)sizeof(int);
+        case 'l': case 'L': return (Py_ssize_t)sizeof(long);
+        case 'q': case 'Q': return (Py_ssize_t)sizeof(long long);
+        case 'f': return (Py_ssize_t)sizeof(float);
+        case 'd': return (Py_ssize_t)sizeof(double);
+        default: return 0;
+    }
+}
+
+/* Item i of a number array, by the rules of number_value. */
+static int32_t array_number(const void *base, char kind, Py_ssize_t i) {
+    double d;
+    switch (kind) {
+        case 'b': return checked_number(((const signed char *)base)[i]);
+        case 'B': return checked_number(((const unsigned char *)base)[i]);
+        case 'h': return checked_number(((const short *)base)[i]);
+        case 'H': return checked_number(((const unsigned short *)base)[i]);
+        case 'i': return checked_number(((const int *)base)[i]);
+        case 'I': return checked_number(((const unsigned int *)base)[i]);
+        case 'l': return checked_number(((const long *)base)[i]);
+        case 'L': {
+            const unsigned long n = ((const unsigned long *)base)[i];
+            return n <= INT32_MAX ? (int32_t)n : REFUSED_NUMBER;
+        }
+        case 'q': return checked_number(((const long long *)base)[i]);
+        case 'Q': {
+            const unsigned long long n = ((const unsigned long long *)base)[i];
+            return n <= INT32_MAX ? (int32_t)n : REFUSED_NUMBER;
+        }
+        case 'f': d = ((const float *)base)[i]; break;
+        default: d = ((const double *)base)[i]; break;
+    }
+    if (isnan(d)) {
+        return MINT_NOT_GIVEN;
+    }
+    return d > (double)INT32_MIN && d <= (double)INT32_MAX && d == floor(d) ? (int32_t)d : REFUSED_NUMBER;
+}
+
+/* A number column given as a buffer: a contiguous one-dimensional array of
+ * native integers or floats (numpy's numeric arrays), read item by item.
+ * Returns 1 when taken, 0 when `column` is no buffer, -1 on error. */
+static int number_buffer(sources *given, int field, PyObject *column, Py_ssize_t rows) {
+    if (!PyObject_CheckBuffer(column)) {
+        return 0;
+    }
+    Py_buffer *buffer = &given->buffers[field];
+    if (PyObject_GetBuffer(column, buffer, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+        buffer->obj = NULL;
+        return -1;
+    }
+    const char *format = buffer->format == NULL ? "B" : buffer->format;
+    if (format[0] == '@') {
+        ++format;
+    }
+    const char kind = strlen(format) == 1 ? format[0] : '\0';
+    if (buffer->ndim != 1 || number_format_size(kind) == 0 || number_format_size(kind) != buffer->itemsize) {
+        PyErr_Format(PyExc_TypeError, "column %s must hold numbers, not items of format '%s'", field_name(field),
+                     buffer->format == NULL ? "B" : buffer->format);
+        return -1;
+    }
+    given->kinds[field] = kind;
+    return check_length(field, buffer->len / buffer->itemsize, rows) < 0 ? -1 : 1;
+}
+
+/* Converts rows [start, start + count) of the object columns into `step`
+ * and points `columns` at the step's arrays (and into the buffers).
+ * Returns 0, or -1 with an exception set. */
+static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start, Py_ssize_t count, chunk *step,
+                        mint_columns *columns) {
+    column_arrays arrays;
+    memset(&arrays, 0, sizeof arrays);
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        if (given->buffers[field].obj != NULL) {
+            int32_t *numbers = step->numbers[number_index(field)];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                numbers[i] = array_number(given->buffers[field].buf, given->kinds[field], start + i);
+            }
+            arrays.numbers[field] = numbers;
+            continue;
+        }
+        PyObject *sequence = given->sequences[field];
+        if (sequence == NULL) {
+            continue;
+        }
+        /* A list may change while the GIL was released between steps. */
+        if (PySequence_Fast_GET_SIZE(sequence) != rows) {
+            PyErr_Format(PyExc_RuntimeError, "column %s changed size during the call", field_name(field));
+            return -1;
+        }
+        PyObject **items = PySequence_Fast_ITEMS(sequence) + start;
+        if (field_is_text(field)) {
+            const int column = text_index(field);
+            const char **texts = step->texts[column];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (text_value(items[i], field, start + i, &texts[i]) < 0) {
+                    return -1;
+                }
+                step->held[column][i] = Py_NewRef(items[i]);
+                step->held_count[column] = i + 1;
+            }
+            arrays.texts[field] = texts;
+        } else {
+            int32_t *numbers = step->numbers[number_index(field)];
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (number_value(items[i], field, start + i, &numbers[i]) < 0) {
+                    return -1;
+                }
+            }
+            arrays.numbers[field] = numbers;
+        }
+    }
+    fill_columns(columns, &arrays);
+    return 0;
+}
+
+/* The label of row `row` for a message: index[row], or the position. */
+static PyObject *row_label(PyObject *index, Py_ssize_t row) {
+    if (index == Py_None) {
+        return PyLong_FromSsize_t(row);
+    }
+    return PySequence_GetItem(index, row);
+}
+
+/* Derives every row, step by step, into the list `identifiers`. Returns 0,
+ * or -1 with an exception set. */
+static int derive_all(module_state *state, const sources *given, Py_ssize_t rows, const mint_options *options,
+                      int raise_refused, PyObject *index, chunk *step, PyObject *identifiers) {
+    for (Py_ssize_t start = 0; start < rows; start += CHUNK_ROWS) {
+        const Py_ssize_t count = rows - start < CHUNK_ROWS ? rows - start : CHUNK_ROWS;
+        mint_columns columns;
+        if (convert_step(given, rows, start, count, step, &columns) < 0) {
+            release_held(step);
+            return -1;
+        }
+        int32_t status;
+        Py_BEGIN_ALLOW_THREADS
+        status = mint_derive_columns(&columns, (size_t)count, options, step->identifiers, step->results);
+        Py_END_ALLOW_THREADS
+        release_held(step);
+        if (status != 0) {
+            const mint_result bad = {MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+            set_record_error(state, &bad, NULL);
+            return -1;
+        }
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject *item;
+            switch (step->results[i].status) {
+                case MINT_IDENTIFIER:
+                    item = PyUnicode_FromStringAndSize(step->identifiers + (size_t)i * MINT_ID_SIZE, MINT_ID_SIZE - 1);
+                    if (item == NULL) {
+                        return -1;
+                    }
+                    break;
+                case MINT_ZERO: item = Py_NewRef(state->zero_id); break;
+                default:
+                    if (raise_refused) {
+                        PyObject *label = row_label(index, start + i);
+                        if (label != NULL) {
+                            set_record_error(state, &step->results[i], label);
+                            Py_DECREF(label);
+                        }
+                        return -1;
+                    }
+                    item = Py_NewRef(Py_None);
+                    break;
+            }
+            PyList_SET_ITEM(identifiers, start + i, item);
+        }
+    }
+    return 0;
+}
+
+PyDoc_STRVAR(derive_columns_doc,
+"derive_columns($module, columns, rows, /, *, lenient_ssn=False, key=None,\n"
+"               raise_refused=False, index=None)\n"
+"--\n"
+"\n"
+"Identifiers of `rows` records, from a dict of columns of that length (the\n"
+"package's uuids() prepares it). A text column is a sequence of values; a\n"
+"number column is a sequence of values or a contiguous one-dimensional\n"
+"array of integers or floats (NaN: not given). Fields without a column are\n"
+"not given. Returns a list with one identifier per row, None where refused;\n"
+"with raise_refused, raises RecordError for the first refused row instead,\n"
+"naming it by index[row] (or its position when index is None).\n"
+"The derivation runs with the GIL released.");
+
+static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", NULL};
+    PyObject *columns;
+    Py_ssize_t rows;
+    int lenient = 0;
+    int raise_refused = 0;
+    PyObject *key = Py_None;
+    PyObject *index = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!n|$pOpO:derive_columns", keywords, &PyDict_Type, &columns,
+                                     &rows, &lenient, &key, &raise_refused, &index)) {
+        return NULL;
+    }
+    if (rows < 0) {
+        PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
+        return NULL;
+    }
+
+    sources given;
+    memset(&given, 0, sizeof given);
+    Py_ssize_t known = 0;
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        PyObject *column = PyDict_GetItemString(columns, field_name(field));
+        if (column == NULL) {
+            continue;
+        }
+        ++known;
+        if (column == Py_None) {
+            continue;
+        }
+        int taken = field_is_text(field) ? 0 : number_buffer(&given, field, column, rows);
+        if (taken == 0) {
+            given.sequences[field] = PySequence_Fast(column, "a column must be a sequence");
+            taken = given.sequences[field] == NULL ||
+                            check_length(field, PySequence_Fast_GET_SIZE(given.sequences[field]), rows) < 0
+                        ? -1
+                        : 1;
+        }
+        if (taken < 0) {
+            release_sources(&given);
+            return NULL;
+        }
+    }
+    if (known != PyDict_GET_SIZE(columns)) {
+        PyErr_SetString(PyExc_ValueError, "derive_columns: the dict holds a key that names no field");
+        release_sources(&given);
+        return NULL;
+    }
+
+    mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
+    Py_buffer key_buffer;
+    if (key_option(key, &key_buffer, &options) < 0) {
+        release_sources(&given);
+        return NULL;
+    }
+    chunk *step = PyMem_Malloc(sizeof *step);
+    PyObject *identifiers = PyList_New(rows);
+    if (step == NULL || identifiers == NULL) {
+        if (step == NULL) {
+            PyErr_NoMemory();
+        }
+    } else {
+        memset(step->held_count, 0, sizeof step->held_count);
+        if (derive_all(get_state(module), &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
+            Py_CLEAR(identifiers);
+        }
+    }
+    PyMem_Free(step);
+    release_key(&key_buffer);
+    release_sources(&given);
+    return identifiers;
+}
+
+static PyMethodDef mint_methods[] = {
+    {"uuid", (PyCFunction)(void (*)(void))mint_uuid, METH_VARARGS | METH_KEYWORDS, uuid_doc},
+    {"derive_columns", (PyCFunction)(void (*)(void))mint_derive_columns_py, METH_VARARGS | METH_KEYWORDS,
+     derive_columns_doc},
+    {NULL, NULL, 0, NULL},
+};
+
+PyDoc_STRVAR(record_error_doc,
+"A record was refused: a given value is refused by its field's rule, or an\n"
+"SSN is given but neither key has all its fields.\n"
+"\n"
+"Attributes: field, the refused field's column name (None when the record\n"
+"is incomplete); reason, why, in the library's words; row, the refused\n"
+"row's index label or position (None for a single record). Messages never\n"
+"contain the refused value, which may be personal data.");
+
+static int mint_exec(PyObject *module) {
+    module_state *state = get_state(module);
+    PyObject *defaults = Py_BuildValue("{sOsOsO}", "field", Py_None, "reason", Py_None, "row", Py_None);
+    if (defaults == NULL) {
+        return -1;
+    }
+    state->record_error = PyErr_NewExceptionWithDoc("mint.RecordError", record_error_doc, PyExc_ValueError, defaults);
+    Py_DECREF(defaults);
+    if (state->record_error == NULL || PyModule_AddObjectRef(module, "RecordError", state->record_error) < 0) {
+        return -1;
+    }
+    state->zero_id = PyUnicode_InternFromString("000000000000");
+    if (state->zero_id == NULL) {
+        return -1;
+    }
+    PyObject *fields = PyTuple_New(FIELD_COUNT);
+    if (fields == NULL) {
+        return -1;
+    }
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        PyObject *name = PyUnicode_InternFromString(field_name(i));
+        if (name == NULL) {
+            Py_DECREF(fields);
+            return -1;
+        }
+        PyTuple_SET_ITEM(fields, i, name);
+    }
+    if (PyModule_AddObject(module, "FIELDS", fields) < 0) {
+        Py_DECREF(fields);
+        return -1;
+    }
+    if (PyModule_AddStringConstant(module, "__version__", mint_version()) < 0) {
+        return -1;
+    }
+    return 0;
+}
+
+static int mint_traverse(PyObject *module, visitproc visit, void *arg) {
+    module_state *state = get_state(module);
+    Py_VISIT(state->record_error);
+    Py_VISIT(state->zero_id);
+    return 0;
+}
+
+static int mint_clear(PyObject *module) {
+    module_state *state = get_state(module);
+    Py_CLEAR(state->record_error);
+    Py_CLEAR(state->zero_id);
+    return 0;
+}
+
+static void mint_free(void *module) { mint_clear((PyObject *)module); }
+
+static PyModuleDef_Slot mint_slots[] = {
+    {Py_mod_exec, mint_exec},
+    {0, NULL},
+};
+
+PyDoc_STRVAR(module_doc, "The C part of the mint package; use the package `mint` itself.");
+
+static struct PyModuleDef mint_module = {
+    PyModuleDef_HEAD_INIT,
+    .m_name = "mint._mint",
+    .m_doc = module_doc,
+    .m_size = sizeof(module_state),
+    .m_methods = mint_methods,
+    .m_slots = mint_slots,
+    .m_traverse = mint_traverse,
+    .m_clear = mint_clear,
+    .m_free = mint_free,
+};
+
+PyMODINIT_FUNC PyInit__mint(void) { return PyModuleDef_Init(&mint_module); }

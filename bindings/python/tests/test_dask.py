@@ -1,0 +1,76 @@
+"""mint.dask.uuids on a real cluster of two worker processes, checked record
+by record against mintbatch on the same file."""
+import os
+import tempfile
+import unittest
+
+import mint
+from support import mintbatch_identifiers, program, write_generated_records
+
+RECORDS = 100_000
+
+
+def setUpModule():
+    for module in ("pandas", "dask.dataframe", "distributed"):
+        try:
+            __import__(module)
+        except ImportError:
+            raise unittest.SkipTest(f"{module} is not installed")
+
+
+class OnACluster(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        import distributed
+        program("MINT_TEST_MINTBATCH")
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.path = os.path.join(cls.scratch.name, "records.csv")
+        write_generated_records(cls.path, RECORDS, 2024)
+        # Worker processes import mint from the same PYTHONPATH as this one.
+        cls.cluster = distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                                               dashboard_address=None, local_directory=cls.scratch.name)
+        cls.client = distributed.Client(cls.cluster)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+        cls.cluster.close()
+        cls.scratch.cleanup()
+
+    def test_every_identifier_as_mintbatch_gives_it(self):
+        import dask.dataframe
+        import mint.dask
+        ddf = dask.dataframe.read_csv(self.path, blocksize=1_000_000, **mint.CSV_OPTIONS)
+        self.assertGreater(ddf.npartitions, 2)
+        with_ids = mint.dask.uuids(ddf)
+        self.assertEqual(list(with_ids.columns), list(ddf.columns) + ["uuid"])
+        result = with_ids.compute()
+        self.assertEqual(len(result), RECORDS)
+        self.assertEqual(result["uuid"].tolist(), mintbatch_identifiers(self.path))
+        # The work ran on the workers, not in this process.
+        self.assertEqual(len(self.client.scheduler_info()["workers"]), 2)
+
+    def test_refusals_raise_on_the_client_when_asked(self):
+        import dask.dataframe
+        import pandas
+        import mint.dask
+        frame = pandas.DataFrame({"patient_name": ["Jane Doe", "Mary Major"], "patient_ssn": ["123-45-6789", "1"],
+                                  "patient_gender": [2, 2], "patient_birth_year": [1970, 1990],
+                                  "patient_birth_month": [1, 6], "patient_birth_day": [31, 15]})
+        ddf = dask.dataframe.from_pandas(frame, npartitions=2)
+        self.assertEqual(mint.dask.uuids(ddf, column="id").compute()["id"].tolist(), ["uc1kb3lfu4p3", None])
+        with self.assertRaises(mint.RecordError) as caught:
+            mint.dask.uuids(ddf, errors="raise").compute()
+        self.assertEqual(caught.exception.field, "patient_ssn")
+
+    def test_a_frame_without_record_fields_is_refused_at_once(self):
+        import dask.dataframe
+        import pandas
+        import mint.dask
+        ddf = dask.dataframe.from_pandas(pandas.DataFrame({"name": ["Jane"]}), npartitions=1)
+        with self.assertRaises(ValueError):
+            mint.dask.uuids(ddf)
+
+
+if __name__ == "__main__":
+    unittest.main()

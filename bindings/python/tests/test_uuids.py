@@ -1,0 +1,171 @@
+"""mint.uuids: many records from a DataFrame or a mapping of columns."""
+import math
+import unittest
+
+import mint
+from test_uuid import JANE, JANE_COVERED, MARY, REFUSALS, RICHARD
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+try:
+    import pandas
+except ImportError:
+    pandas = None
+
+needs_numpy = unittest.skipIf(numpy is None, "numpy is not installed")
+needs_pandas = unittest.skipIf(pandas is None, "pandas is not installed")
+
+
+def columns_of(records):
+    """A mapping of the twelve columns (lists, None where a record lacks the field)."""
+    return {name: [record.get(name) for record in records] for name in mint.FIELDS}
+
+
+def one_by_one(records, **options):
+    """What mint.uuid says of each record: its identifier, or None when refused."""
+    results = []
+    for record in records:
+        try:
+            results.append(mint.uuid(**record, **options))
+        except mint.RecordError:
+            results.append(None)
+    return results
+
+
+# Every outcome: identifiers of both keys, the zero identifier, and every refusal.
+RECORDS = [JANE, JANE_COVERED, RICHARD, MARY] + [fields for _, fields, _ in REFUSALS]
+
+
+class Columns(unittest.TestCase):
+    def test_each_row_as_uuid_gives_it(self):
+        self.assertEqual(mint.uuids(columns_of(RECORDS)), one_by_one(RECORDS))
+        self.assertEqual(mint.uuids(columns_of(RECORDS))[:4], ["uc1kb3lfu4p3", "1q2chvgo0ecq", "000000000000", None])
+
+    def test_lenient_rule_as_uuid_takes_it(self):
+        records = RECORDS + [dict(JANE, patient_ssn="12")]
+        self.assertEqual(mint.uuids(columns_of(records), lenient_ssn=True), one_by_one(records, lenient_ssn=True))
+
+    def test_key_as_uuid_takes_it(self):
+        key = b"secret"
+        self.assertEqual(mint.uuids(columns_of(RECORDS), key=key), one_by_one(RECORDS, key=key))
+
+    def test_missing_columns_are_not_given(self):
+        self.assertEqual(mint.uuids({name: [value] for name, value in JANE.items()}), ["uc1kb3lfu4p3"])
+
+    def test_errors_raise_names_the_first_refused_row(self):
+        with self.assertRaises(mint.RecordError) as caught:
+            mint.uuids(columns_of([JANE, RICHARD, MARY, dict(JANE, patient_gender=3)]), errors="raise")
+        self.assertEqual((caught.exception.row, caught.exception.field), (2, "patient_ssn"))
+        self.assertIn("row 2", str(caught.exception))
+
+    def test_nothing_refused_nothing_raised(self):
+        self.assertEqual(mint.uuids(columns_of([JANE, RICHARD]), errors="raise"), ["uc1kb3lfu4p3", "000000000000"])
+
+    def test_bad_calls(self):
+        for what, call, error in [
+            ("columns of other lengths", lambda: mint.uuids({"patient_name": ["A", "B"], "patient_gender": [1]}),
+             ValueError),
+            ("no field column", lambda: mint.uuids({"name": ["Jane Doe"]}), ValueError),
+            ("unknown errors mode", lambda: mint.uuids(columns_of([JANE]), errors="ignore"), ValueError),
+            ("not a table", lambda: mint.uuids([JANE]), TypeError),
+            ("text in a number column", lambda: mint.uuids({"patient_gender": ["2"]}), TypeError),
+            ("number in a text column", lambda: mint.uuids({"patient_ssn": [123456789]}), TypeError),
+        ]:
+            with self.subTest(what), self.assertRaises(error):
+                call()
+
+    def test_rows_far_into_a_long_call(self):
+        # Long calls run in steps of rows; rows are named by their place in the whole.
+        data = columns_of([JANE] * 5000 + [MARY] + [JANE_COVERED] * 10)
+        self.assertEqual(mint.uuids(data)[4999:], ["uc1kb3lfu4p3", None] + ["1q2chvgo0ecq"] * 10)
+        with self.assertRaises(mint.RecordError) as caught:
+            mint.uuids(data, errors="raise")
+        self.assertEqual(caught.exception.row, 5000)
+        data["patient_gender"][4321] = "2"
+        with self.assertRaisesRegex(TypeError, "patient_gender.*row 4321"):
+            mint.uuids(data)
+
+    def test_empty_columns(self):
+        self.assertEqual(mint.uuids({"patient_name": []}), [])
+
+
+@needs_numpy
+class NumpyColumns(unittest.TestCase):
+    def test_integer_and_float_arrays(self):
+        data = {name: numpy.array([JANE[name]] * 4) for name in JANE}
+        data["patient_birth_year"] = numpy.array([1970, 2 ** 40, -2 ** 31, 1970], dtype=numpy.int64)
+        data["patient_birth_day"] = numpy.array([31.0, 31.0, 31.0, 31.5])
+        self.assertEqual(mint.uuids(data), ["uc1kb3lfu4p3", None, None, None])
+
+    def test_float_gaps_are_not_given(self):
+        data = columns_of([JANE, JANE_COVERED, RICHARD])
+        for name in mint.NUMBER_FIELDS:
+            data[name] = numpy.array([math.nan if v is None else float(v) for v in data[name]])
+        self.assertEqual(mint.uuids(data), ["uc1kb3lfu4p3", "1q2chvgo0ecq", "000000000000"])
+
+    def test_unsigned_and_narrow_integers(self):
+        data = {name: [value] * 2 for name, value in JANE.items()}
+        data["patient_gender"] = numpy.array([2, 3], dtype=numpy.uint8)
+        data["patient_birth_year"] = numpy.array([1970, 1970], dtype=numpy.uint64)
+        self.assertEqual(mint.uuids(data), ["uc1kb3lfu4p3", None])
+
+    def test_bool_and_text_arrays_are_no_numbers(self):
+        for values in (numpy.array([True]), numpy.array(["2"])):
+            with self.subTest(values.dtype), self.assertRaises(TypeError):
+                mint.uuids({"patient_gender": values})
+
+    def test_int32_buffers_are_read_as_they_are(self):
+        data = {name: [value] for name, value in JANE.items()}
+        data["patient_birth_year"] = numpy.array([1970], dtype=numpy.int32)
+        self.assertEqual(mint.uuids(data), ["uc1kb3lfu4p3"])
+
+
+@needs_pandas
+class DataFrames(unittest.TestCase):
+    def frame(self, records, index=None):
+        return pandas.DataFrame([{"data_record": str(i), **r} for i, r in enumerate(records)], index=index)
+
+    def test_series_on_the_frames_index(self):
+        index = pandas.Index(["a", "b", "c", "d"], name="record")
+        frame = self.frame([JANE, JANE_COVERED, RICHARD, MARY], index=index)
+        result = mint.uuids(frame)
+        self.assertIsInstance(result, pandas.Series)
+        self.assertEqual(result.name, "uuid")
+        self.assertTrue(result.index.equals(index))
+        self.assertEqual(result.tolist(), ["uc1kb3lfu4p3", "1q2chvgo0ecq", "000000000000", None])
+
+    def test_every_record_as_uuid_gives_it(self):
+        # pandas stores the numbers of columns with gaps as floats with NaN.
+        frame = self.frame(RECORDS)
+        self.assertEqual(frame["policy_gender"].dtype.kind, "f")
+        self.assertEqual(mint.uuids(frame).tolist(), one_by_one(RECORDS))
+
+    def test_errors_raise_names_the_index_label(self):
+        frame = self.frame([JANE, MARY], index=[10, 20])
+        with self.assertRaises(mint.RecordError) as caught:
+            mint.uuids(frame, errors="raise")
+        self.assertEqual((caught.exception.row, caught.exception.field), (20, "patient_ssn"))
+
+    def test_nullable_dtypes(self):
+        frame = self.frame([JANE, JANE_COVERED, RICHARD])
+        for name in mint.NUMBER_FIELDS:
+            frame[name] = frame[name].astype("Int64")
+        for name in mint.TEXT_FIELDS:
+            frame[name] = frame[name].astype("string")
+        self.assertIs(frame["patient_ssn"].iloc[1], pandas.NA)
+        self.assertEqual(mint.uuids(frame).tolist(), ["uc1kb3lfu4p3", "1q2chvgo0ecq", "000000000000"])
+
+    def test_ssns_read_as_numbers_are_refused_with_a_hint(self):
+        frame = pandas.DataFrame({**{name: [value] for name, value in JANE.items()}, "patient_ssn": [12345678]})
+        with self.assertRaisesRegex(TypeError, "leading zeros"):
+            mint.uuids(frame)
+
+    def test_empty_frame(self):
+        frame = pandas.DataFrame({name: [] for name in mint.FIELDS})
+        self.assertEqual(len(mint.uuids(frame)), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,337 @@
+// The C interface (mint.h): identifiers from plain fields, judged and derived
+// by the setters' and uuid_create's own bodies, without their messages.
+#include "mint.h"
+
+#include <cstring>
+
+#include "hmac_sha256.h"
+#include "identity_fields.h"
+#include "identity_rules.h"
+#include "mintcore.h"
+#include "uuid_keyed.h"
+#include "uuid_mode.h"
+
+#ifndef MINT_VERSION_TEXT
+#error "MINT_VERSION_TEXT must be the project version as a string literal"
+#endif
+
+namespace {
+
+namespace fields = mint::identity_fields;
+namespace rules = mint::identity_rules;
+using mint::uuid_mode;
+
+// The marks mint.h promises are the library's own.
+static_assert(MINT_MARK_PATIENT_SSN == PATIENT_SSN_SET && MINT_MARK_PATIENT_NAME == PATIENT_NAME_SET &&
+              MINT_MARK_PATIENT_BIRTH_DAY == PATIENT_BIRTH_DAY_SET && MINT_MARK_PATIENT_GENDER == PATIENT_GENDER_SET &&
+              MINT_MARK_PATIENT_BIRTH_YEAR == PATIENT_BIRTH_YEAR_SET &&
+              MINT_MARK_PATIENT_BIRTH_MONTH == PATIENT_BIRTH_MONTH_SET);
+static_assert(MINT_MARK_POLICY_SSN == POLICY_SSN_SET && MINT_MARK_POLICY_NAME == POLICY_NAME_SET &&
+              MINT_MARK_POLICY_BIRTH_DAY == POLICY_BIRTH_DAY_SET && MINT_MARK_POLICY_GENDER == POLICY_GENDER_SET &&
+              MINT_MARK_POLICY_BIRTH_YEAR == POLICY_BIRTH_YEAR_SET &&
+              MINT_MARK_POLICY_BIRTH_MONTH == POLICY_BIRTH_MONTH_SET);
+// "Not given" must never be a value some field accepts.
+static_assert(!rules::gender_range.holds(MINT_NOT_GIVEN) && !rules::birth_year_range.holds(MINT_NOT_GIVEN) &&
+              !rules::birth_month_range.holds(MINT_NOT_GIVEN) && !rules::birth_day_range.holds(MINT_NOT_GIVEN));
+
+constexpr char zero_identifier[MINT_ID_SIZE] = "000000000000";
+constexpr char no_identifier[MINT_ID_SIZE] = {};
+
+bool given(const char* text) {
+    return text != nullptr && *text != '\0';
+}
+
+bool given(int32_t number) {
+    return number != MINT_NOT_GIVEN;
+}
+
+// The first refusals among a record's fields, in column order: of an SSN or
+// a number, which refuses the record outright, and of a name, which refuses
+// it only when it leaves the record unusable.
+struct refusals {
+    int32_t field = MINT_FIELD_NONE;
+    int32_t name = MINT_FIELD_NONE;
+};
+
+void note(int32_t* first, int32_t field) {
+    if (*first == MINT_FIELD_NONE) *first = field;
+}
+
+// One person's part of the record: where the fields go and how they are
+// numbered. The policy holder's marks are the patient's shifted left by 8.
+struct side {
+    unsigned char (uuid_hash_data::*name)[rules::name_length];
+    unsigned char (uuid_hash_data::*ssn)[rules::ssn_length];
+    int32_t uuid_hash_data::*gender;
+    int32_t uuid_hash_data::*birth_year;
+    int32_t uuid_hash_data::*birth_month;
+    int32_t uuid_hash_data::*birth_day;
+    unsigned shift;
+    int32_t first_field;  // its name's field number; the others follow in column order
+};
+
+constexpr side patient_side{&uuid_hash_data::patient_name,      &uuid_hash_data::patient_ssn,
+                            &uuid_hash_data::patient_gender,    &uuid_hash_data::patient_birth_year,
+                            &uuid_hash_data::patient_birth_month, &uuid_hash_data::patient_birth_day,
+                            0,                                  MINT_PATIENT_NAME};
+constexpr side policy_side{&uuid_hash_data::policy_name,       &uuid_hash_data::policy_ssn,
+                           &uuid_hash_data::policy_gender,     &uuid_hash_data::policy_birth_year,
+                           &uuid_hash_data::policy_birth_month, &uuid_hash_data::policy_birth_day,
+                           8,                                  MINT_POLICY_NAME};
+static_assert(MINT_PATIENT_SSN == MINT_PATIENT_NAME + 1 && MINT_PATIENT_BIRTH_DAY == MINT_PATIENT_NAME + 5 &&
+              MINT_POLICY_SSN == MINT_POLICY_NAME + 1 && MINT_POLICY_BIRTH_DAY == MINT_POLICY_NAME + 5);
+
+void judge_number(uuid_hash_data* data, int32_t uuid_hash_data::*field, uint32_t mark, int32_t value,
+                  rules::value_range range, int32_t field_number, refusals* refused) {
+    if (given(value) && !fields::set_number(data, data->*field, mark, value, range)) note(&refused->field, field_number);
+}
+
+// Hands each given field to the setters' body, as mintbatch does with each
+// non-empty CSV field.
+void judge_person(const mint_person& person, const side& s, fields::ssn_rule rule, uuid_hash_data* data,
+                  refusals* refused) {
+    if (given(person.name) &&
+        fields::set_name(data, data->*s.name, PATIENT_NAME_SET << s.shift, person.name) != fields::text_verdict::accepted) {
+        note(&refused->name, s.first_field);
+    }
+    if (given(person.ssn) && fields::set_ssn(data, data->*s.ssn, PATIENT_SSN_SET << s.shift, person.ssn, rule) !=
+                                 fields::text_verdict::accepted) {
+        note(&refused->field, s.first_field + 1);
+    }
+    judge_number(data, s.gender, PATIENT_GENDER_SET << s.shift, person.gender, rules::gender_range, s.first_field + 2,
+                 refused);
+    judge_number(data, s.birth_year, PATIENT_BIRTH_YEAR_SET << s.shift, person.birth_year, rules::birth_year_range,
+                 s.first_field + 3, refused);
+    judge_number(data, s.birth_month, PATIENT_BIRTH_MONTH_SET << s.shift, person.birth_month,
+                 rules::birth_month_range, s.first_field + 4, refused);
+    judge_number(data, s.birth_day, PATIENT_BIRTH_DAY_SET << s.shift, person.birth_day, rules::birth_day_range,
+                 s.first_field + 5, refused);
+}
+
+// Fills `data` from the given fields and tells what the record gets. Only a
+// MINT_IDENTIFIER result leaves an identifier to derive from `data`.
+mint_result judge(const mint_person* patient, const mint_person* policy, fields::ssn_rule rule,
+                  uuid_hash_data* data) {
+    uuid_initialize(data);
+    refusals refused;
+    if (patient != nullptr) judge_person(*patient, patient_side, rule, data, &refused);
+    if (policy != nullptr) judge_person(*policy, policy_side, rule, data, &refused);
+    mint_result result{MINT_IDENTIFIER, MINT_FIELD_NONE, data->flags};
+    if (refused.field != MINT_FIELD_NONE) {
+        result.status = MINT_REFUSED;
+        result.field = refused.field;
+        return result;
+    }
+    switch (mint::uuid_mode_of(data->flags)) {
+        case uuid_mode::patient_key:
+        case uuid_mode::policy_key:
+            break;
+        case uuid_mode::zero:
+            result.status = MINT_ZERO;
+            break;
+        case uuid_mode::unusable:
+            result.status = refused.name != MINT_FIELD_NONE ? MINT_REFUSED : MINT_INCOMPLETE;
+            result.field = refused.name;
+            break;
+    }
+    return result;
+}
+
+// What a call's options ask for, the secret prepared once for all its
+// records. The prepared key stands in for the secret: it is wiped when the
+// call ends.
+struct call_options {
+    fields::ssn_rule rule = fields::ssn_rule::strict;
+    bool keyed = false;
+    mint::uuid_key key;
+
+    call_options() = default;
+    call_options(const call_options&) = delete;
+    call_options& operator=(const call_options&) = delete;
+    ~call_options() {
+        if (keyed) mint::wipe_secret(&key, sizeof key);
+    }
+
+    // Null: the plain derivation.
+    const mint::uuid_key* key_or_null() const { return keyed ? &key : nullptr; }
+};
+
+// False when the options are wrong.
+bool read_options(const mint_options* options, call_options* call) {
+    if (options == nullptr) return true;
+    switch (options->ssn_rule) {
+        case MINT_SSN_STRICT:
+            call->rule = fields::ssn_rule::strict;
+            break;
+        case MINT_SSN_LENIENT:
+            call->rule = fields::ssn_rule::lenient;
+            break;
+        default:
+            return false;
+    }
+    // A length without its bytes is a caller's mistake, never an unkeyed call.
+    if (options->key == nullptr) return options->key_length == 0;
+    if (options->key_length > 0) {
+        mint::uuid_key_init(&call->key, options->key, options->key_length);
+        call->keyed = true;
+    }
+    return true;
+}
+
+void write_identifier(char* out, const char (&text)[MINT_ID_SIZE]) {
+    std::memcpy(out, text, MINT_ID_SIZE);
+}
+
+// The identifier text of a result other than MINT_IDENTIFIER.
+const char (&text_without_derivation(int32_t status))[MINT_ID_SIZE] {
+    return status == MINT_ZERO ? zero_identifier : no_identifier;
+}
+
+mint_person row_person(const char* const* name, const char* const* ssn, const int32_t* gender,
+                       const int32_t* birth_year, const int32_t* birth_month, const int32_t* birth_day, size_t row) {
+    return {name != nullptr ? name[row] : nullptr,
+            ssn != nullptr ? ssn[row] : nullptr,
+            gender != nullptr ? gender[row] : MINT_NOT_GIVEN,
+            birth_year != nullptr ? birth_year[row] : MINT_NOT_GIVEN,
+            birth_month != nullptr ? birth_month[row] : MINT_NOT_GIVEN,
+            birth_day != nullptr ? birth_day[row] : MINT_NOT_GIVEN};
+}
+
+// Each refusal's text names the field as mintbatch's CSV header does.
+const char* const field_names[] = {
+    "",
+    "patient_name",
+    "patient_ssn",
+    "patient_gender",
+    "patient_birth_year",
+    "patient_birth_month",
+    "patient_birth_day",
+    "policy_name",
+    "policy_ssn",
+    "policy_gender",
+    "policy_birth_year",
+    "policy_birth_month",
+    "policy_birth_day",
+};
+constexpr int32_t field_count = sizeof field_names / sizeof field_names[0] - 1;
+static_assert(field_count == MINT_POLICY_BIRTH_DAY);
+
+const char* const refusal_texts[] = {
+    "",
+    "patient_name: no letters",
+    "patient_ssn: invalid ssn",
+    "patient_gender: not 1 or 2",
+    "patient_birth_year: not from 1851 to 2099",
+    "patient_birth_month: not from 1 to 12",
+    "patient_birth_day: not from 1 to 31",
+    "policy_name: no letters",
+    "policy_ssn: invalid ssn",
+    "policy_gender: not 1 or 2",
+    "policy_birth_year: not from 1851 to 2099",
+    "policy_birth_month: not from 1 to 12",
+    "policy_birth_day: not from 1 to 31",
+};
+static_assert(sizeof refusal_texts / sizeof refusal_texts[0] == field_count + 1);
+// The texts state the setters' ranges.
+static_assert(rules::gender_range.lowest == 1 && rules::gender_range.highest == 2);
+static_assert(rules::birth_year_range.lowest == 1851 && rules::birth_year_range.highest == 2099);
+static_assert(rules::birth_month_range.lowest == 1 && rules::birth_month_range.highest == 12);
+static_assert(rules::birth_day_range.lowest == 1 && rules::birth_day_range.highest == 31);
+
+bool is_field(int32_t field) {
+    return field >= MINT_PATIENT_NAME && field <= field_count;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t mint_derive(const mint_person* patient, const mint_person* policy, const mint_options* options,
+                    char* identifier, mint_result* result) {
+    call_options call;
+    mint_result outcome{MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+    if (identifier == nullptr) {
+        // Nowhere to write to.
+    } else if (!read_options(options, &call)) {
+        write_identifier(identifier, no_identifier);
+    } else {
+        uuid_hash_data data;
+        outcome = judge(patient, policy, call.rule, &data);
+        if (outcome.status == MINT_IDENTIFIER) {
+            mint::uuid_derive(&data, call.key_or_null());
+            write_identifier(identifier, data.uuid);
+        } else {
+            write_identifier(identifier, text_without_derivation(outcome.status));
+        }
+    }
+    if (result != nullptr) *result = outcome;
+    return outcome.status;
+}
+
+int32_t mint_derive_columns(const mint_columns* columns, size_t rows, const mint_options* options,
+                            char* identifiers, mint_result* results) {
+    call_options call;
+    if (rows == 0) return read_options(options, &call) ? 0 : MINT_BAD_ARGUMENT;
+    if (columns == nullptr || identifiers == nullptr || !read_options(options, &call)) return MINT_BAD_ARGUMENT;
+    const mint_columns& c = *columns;
+    // Records to derive wait in pairs, whose hash computations run side by
+    // side: a record waits in one slot until the next one fills the other.
+    uuid_hash_data records[2];
+    size_t waiting_row = 0;
+    bool waiting = false;
+    for (size_t row = 0; row < rows; ++row) {
+        const mint_person patient = row_person(c.patient_name, c.patient_ssn, c.patient_gender, c.patient_birth_year,
+                                               c.patient_birth_month, c.patient_birth_day, row);
+        const mint_person policy = row_person(c.policy_name, c.policy_ssn, c.policy_gender, c.policy_birth_year,
+                                              c.policy_birth_month, c.policy_birth_day, row);
+        uuid_hash_data& data = records[waiting ? 1 : 0];
+        const mint_result outcome = judge(&patient, &policy, call.rule, &data);
+        if (results != nullptr) results[row] = outcome;
+        char* const identifier = identifiers + row * MINT_ID_SIZE;
+        if (outcome.status != MINT_IDENTIFIER) {
+            write_identifier(identifier, text_without_derivation(outcome.status));
+        } else if (!waiting) {
+            waiting = true;
+            waiting_row = row;
+        } else {
+            // Both records are derivable, so the pair prints nothing.
+            mint::uuid_create_pair_keyed(&records[0], &records[1], call.key_or_null());
+            write_identifier(identifiers + waiting_row * MINT_ID_SIZE, records[0].uuid);
+            write_identifier(identifier, records[1].uuid);
+            waiting = false;
+        }
+    }
+    if (waiting) {
+        mint::uuid_derive(&records[0], call.key_or_null());
+        write_identifier(identifiers + waiting_row * MINT_ID_SIZE, records[0].uuid);
+    }
+    return 0;
+}
+
+const char* mint_result_text(const mint_result* result) {
+    if (result == nullptr) return "unknown result";
+    switch (result->status) {
+        case MINT_IDENTIFIER:
+            return "identifier derived";
+        case MINT_ZERO:
+            return "no ssn given: the zero identifier";
+        case MINT_REFUSED:
+            return is_field(result->field) ? refusal_texts[result->field] : "refused field";
+        case MINT_INCOMPLETE:
+            return "incomplete record: an ssn is given but neither key has all its fields";
+        case MINT_BAD_ARGUMENT:
+            return "bad argument: no output buffer, an unknown ssn rule or a key without its bytes";
+        default:
+            return "unknown result";
+    }
+}
+
+const char* mint_field_name(int32_t field) {
+    return is_field(field) ? field_names[field] : "";
+}
+
+const char* mint_version(void) {
+    return MINT_VERSION_TEXT;
+}
+
+}  // extern "C"

@@ -1,0 +1,212 @@
+/* mint.h: the C interface of the mint identifier library (libmint).
+ *
+ * Derives a patient's 12-character identifier from plain fields, for callers
+ * in any language that can call C. It gives exactly the identifier that
+ * mintbatch, mintsolo and libmintcore give for the same fields, and refuses
+ * exactly the records they refuse; by default an SSN must have exactly nine
+ * digits, as in the two programs.
+ *
+ *   mint_person patient = MINT_PERSON_INIT;
+ *   char id[MINT_ID_SIZE];
+ *   patient.name = "Jane Doe";  patient.ssn = "123-45-6789";
+ *   patient.gender = 2;  patient.birth_year = 1970;
+ *   patient.birth_month = 1;  patient.birth_day = 31;
+ *   if (mint_derive(&patient, NULL, NULL, id, NULL) == MINT_IDENTIFIER)
+ *       puts(id);                                            // uc1kb3lfu4p3
+ *
+ * Fields "not given": a text is not given when its pointer is NULL or it is
+ * empty (""), as mintbatch skips an empty CSV field; a number is not given
+ * when it is MINT_NOT_GIVEN (INT32_MIN), never 0: a 0 is a given value, and
+ * out of range. Every given field is judged by the library's own rules.
+ *
+ * The functions print nothing, allocate nothing, keep no state between
+ * calls and may be called from any number of threads at once. Valid C99 and
+ * C++.
+ */
+#ifndef MINT_H
+#define MINT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define MINT_API __attribute__((visibility("default")))
+#else
+#define MINT_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A number field that is not given. Every field's range excludes it, so a
+ * caller that holds a real out-of-range value must pass any other value
+ * outside the range (INT32_MIN + 1, say) to have it refused. */
+#define MINT_NOT_GIVEN INT32_MIN
+
+/* Bytes of an identifier text: 12 characters and a terminating zero. */
+#define MINT_ID_SIZE 13
+
+/* One person's six fields. Names count by their ASCII letters (case folded,
+ * the first 20), SSNs by their digits. Gender 1 or 2; birth year 1851 to
+ * 2099, month 1 to 12, day 1 to 31 (no calendar check). */
+typedef struct mint_person {
+    const char* name;     /* NULL or "": not given */
+    const char* ssn;      /* NULL or "": not given */
+    int32_t gender;       /* MINT_NOT_GIVEN: not given */
+    int32_t birth_year;
+    int32_t birth_month;
+    int32_t birth_day;
+} mint_person;
+
+/* A person with no field given: start every mint_person from this. */
+#define MINT_PERSON_INIT { NULL, NULL, MINT_NOT_GIVEN, MINT_NOT_GIVEN, MINT_NOT_GIVEN, MINT_NOT_GIVEN }
+
+/* SSN rules (mint_options.ssn_rule). */
+#define MINT_SSN_STRICT 0   /* exactly nine digits, as mintbatch and mintsolo (default) */
+#define MINT_SSN_LENIENT 1  /* at least one digit, the first nine used, as libmintcore */
+
+/* Options of a call; a NULL options pointer, or an all-zero struct, means
+ * the strict SSN rule and no key. With a key (a secret of any length), the
+ * last SHA-256 computation of a derivation is HMAC-SHA-256 under it: only
+ * holders of the secret can compute the identifiers, and the same secret
+ * gives the same keyed identifiers wherever it is used. The zero identifier
+ * and every refusal stay as they are. The call prepares the secret once and
+ * keeps no copy of it. */
+typedef struct mint_options {
+    int32_t ssn_rule;          /* MINT_SSN_STRICT or MINT_SSN_LENIENT */
+    const unsigned char* key;  /* the secret's bytes; NULL: unkeyed */
+    size_t key_length;         /* bytes of key; 0: unkeyed */
+} mint_options;
+
+/* What a call gave (mint_result.status, and the return value of mint_derive). */
+#define MINT_IDENTIFIER 0    /* an identifier was derived (patient key or policy key) */
+#define MINT_ZERO 1          /* no SSN given anywhere: "000000000000", which is nobody's identifier */
+#define MINT_REFUSED 2       /* a given field's value is refused: mint_result.field says which */
+#define MINT_INCOMPLETE 3    /* an SSN is given but neither key has all its fields: see mint_result.flags */
+#define MINT_BAD_ARGUMENT 4  /* the call itself is wrong (no output buffer, unknown SSN rule, key NULL with a length) */
+
+/* Fields (mint_result.field), in the order of mintbatch's CSV columns. Each
+ * field has one reason for refusal: a name without letters, an SSN without
+ * the digits its rule needs, a number out of its range. */
+#define MINT_FIELD_NONE 0
+#define MINT_PATIENT_NAME 1
+#define MINT_PATIENT_SSN 2
+#define MINT_PATIENT_GENDER 3
+#define MINT_PATIENT_BIRTH_YEAR 4
+#define MINT_PATIENT_BIRTH_MONTH 5
+#define MINT_PATIENT_BIRTH_DAY 6
+#define MINT_POLICY_NAME 7
+#define MINT_POLICY_SSN 8
+#define MINT_POLICY_GENDER 9
+#define MINT_POLICY_BIRTH_YEAR 10
+#define MINT_POLICY_BIRTH_MONTH 11
+#define MINT_POLICY_BIRTH_DAY 12
+
+/* Set-marks (mint_result.flags): one bit per field given and accepted, the
+ * same values that libmintcore's uuid_create prints ("Flags 002f"). */
+#define MINT_MARK_PATIENT_SSN 0x0001u
+#define MINT_MARK_PATIENT_NAME 0x0002u
+#define MINT_MARK_PATIENT_BIRTH_DAY 0x0004u
+#define MINT_MARK_PATIENT_GENDER 0x0008u
+#define MINT_MARK_PATIENT_BIRTH_YEAR 0x0010u
+#define MINT_MARK_PATIENT_BIRTH_MONTH 0x0020u
+#define MINT_MARK_POLICY_SSN 0x0100u
+#define MINT_MARK_POLICY_NAME 0x0200u
+#define MINT_MARK_POLICY_BIRTH_DAY 0x0400u
+#define MINT_MARK_POLICY_GENDER 0x0800u
+#define MINT_MARK_POLICY_BIRTH_YEAR 0x1000u
+#define MINT_MARK_POLICY_BIRTH_MONTH 0x2000u
+
+/* The outcome for one record.
+ * - MINT_REFUSED: `field` is the first refused SSN or number in column
+ *   order. A refused name (one without letters), as in mintbatch, refuses
+ *   the record only when it leaves the record incomplete, and is then the
+ *   field: with no SSN anywhere the record still gets the zero identifier,
+ *   and a complete patient key does not need the policy holder's name.
+ * - `flags` holds the marks of every field given and accepted (all twelve
+ *   are judged, also after a refused one); for MINT_INCOMPLETE it is the
+ *   value to show, as "%04x". */
+typedef struct mint_result {
+    int32_t status;  /* MINT_IDENTIFIER ... MINT_BAD_ARGUMENT */
+    int32_t field;   /* MINT_REFUSED: the refused field; else MINT_FIELD_NONE */
+    uint32_t flags;  /* MINT_MARK_... bits */
+} mint_result;
+
+/* Derives one record's identifier from the patient's fields and, where
+ * given, the policy holder's (either pointer may be NULL: nothing given).
+ * Writes MINT_ID_SIZE bytes to `identifier`: the identifier for
+ * MINT_IDENTIFIER, "000000000000" for MINT_ZERO, an empty text otherwise.
+ * Fills *result when `result` is not NULL. Returns result->status.
+ * MINT_BAD_ARGUMENT when `identifier` is NULL or the options are wrong. */
+MINT_API int32_t mint_derive(const mint_person* patient, const mint_person* policy, const mint_options* options,
+                             char* identifier, mint_result* result);
+
+/* Columns of many records, one entry per row. A NULL column means that field
+ * is not given in any row; within a column, a NULL or "" text and a
+ * MINT_NOT_GIVEN number mean not given in that row. */
+typedef struct mint_columns {
+    const char* const* patient_name;
+    const char* const* patient_ssn;
+    const int32_t* patient_gender;
+    const int32_t* patient_birth_year;
+    const int32_t* patient_birth_month;
+    const int32_t* patient_birth_day;
+    const char* const* policy_name;
+    const char* const* policy_ssn;
+    const int32_t* policy_gender;
+    const int32_t* policy_birth_year;
+    const int32_t* policy_birth_month;
+    const int32_t* policy_birth_day;
+} mint_columns;
+
+/* Derives the identifiers of `rows` records at once, row i exactly as
+ * mint_derive would. Writes rows * MINT_ID_SIZE bytes to `identifiers` (row
+ * i's text at identifiers + i * MINT_ID_SIZE) and, when `results` is not
+ * NULL, row i's outcome to results[i]. Returns 0 when every row was done;
+ * MINT_BAD_ARGUMENT, writing nothing, when `columns` or `identifiers` is
+ * NULL (with rows above 0) or the options are wrong. */
+MINT_API int32_t mint_derive_columns(const mint_columns* columns, size_t rows, const mint_options* options,
+                                     char* identifiers, mint_result* results);
+
+/* A stable English text for a result, such as "patient_ssn: invalid ssn" or
+ * "incomplete record: an ssn is given but neither key has all its fields".
+ * Never NULL; the text is static. */
+MINT_API const char* mint_result_text(const mint_result* result);
+
+/* The name of a field ("patient_ssn"), as in mintbatch's CSV header; "" for
+ * MINT_FIELD_NONE and any other value. */
+MINT_API const char* mint_field_name(int32_t field);
+
+/* The library's version, "1.0.0". */
+MINT_API const char* mint_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* The layouts are the binary interface: bindings declare them too. */
+#if defined(__cplusplus)
+#define MINT_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define MINT_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
+#endif
+#if defined(MINT_STATIC_ASSERT) && UINTPTR_MAX == UINT64_MAX
+MINT_STATIC_ASSERT(sizeof(mint_person) == 32, "mint_person layout");
+MINT_STATIC_ASSERT(offsetof(mint_person, ssn) == 8, "mint_person layout");
+MINT_STATIC_ASSERT(offsetof(mint_person, gender) == 16, "mint_person layout");
+MINT_STATIC_ASSERT(offsetof(mint_person, birth_day) == 28, "mint_person layout");
+MINT_STATIC_ASSERT(sizeof(mint_options) == 24, "mint_options layout");
+MINT_STATIC_ASSERT(offsetof(mint_options, key) == 8, "mint_options layout");
+MINT_STATIC_ASSERT(offsetof(mint_options, key_length) == 16, "mint_options layout");
+MINT_STATIC_ASSERT(sizeof(mint_result) == 12, "mint_result layout");
+MINT_STATIC_ASSERT(offsetof(mint_result, field) == 4, "mint_result layout");
+MINT_STATIC_ASSERT(offsetof(mint_result, flags) == 8, "mint_result layout");
+MINT_STATIC_ASSERT(sizeof(mint_columns) == 96, "mint_columns layout");
+MINT_STATIC_ASSERT(offsetof(mint_columns, policy_name) == 48, "mint_columns layout");
+#endif
+#if defined(MINT_STATIC_ASSERT)
+#undef MINT_STATIC_ASSERT
+#endif
+
+#endif
