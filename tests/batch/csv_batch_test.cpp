@@ -240,6 +240,7 @@ struct MemorySetup {
     size_t most_per_read = 0;
     size_t read_fails_after = SIZE_MAX;
     size_t output_capacity = SIZE_MAX;  // SIZE_MAX: enough for any output
+    const mint::uuid_key* key = nullptr;
 };
 
 MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
@@ -254,6 +255,7 @@ MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
         batch_options options = {"in.csv", "out.csv", setup.verbosity, setup.format, progress_mode::off};
         options.threads = setup.threads;
         options.lines_per_block = setup.lines_per_block;
+        options.key = setup.key;
         result.converted = convert_csv_buffers(&source, &sink, options);
     });
     buffer.resize(sink.size);
@@ -345,6 +347,27 @@ TEST(CsvBatchThreads, SmallBlocksGiveWhatOneThreadGives) {
             EXPECT_TRUE(shared.converted);
             EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads, blocks of " << lines_per_block;
             EXPECT_TRUE(shared.output == alone.output) << threads << " threads, blocks of " << lines_per_block;
+        }
+    }
+}
+
+// Keyed identifiers, derived on every thread with the run's key.
+TEST(CsvBatchThreads, KeyedIdentifiersAtEveryThreadCount) {
+    const std::string input = mixed_input(17, 8000);
+    const unsigned char secret[] = "a secret of the batch's own";
+    mint::uuid_key key;
+    mint::uuid_key_init(&key, secret, sizeof secret - 1);
+    MemorySetup setup;
+    setup.key = &key;
+    const MemoryRun alone = run_in_memory(input, setup);
+    EXPECT_TRUE(alone.output != run_in_memory(input, {}).output) << "the key changes nothing";
+    for (const int lines_per_block : {0, 3}) {
+        for (const int threads : {2, 7}) {
+            setup.threads = threads;
+            setup.lines_per_block = lines_per_block;
+            const MemoryRun shared = run_in_memory(input, setup);
+            EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads";
+            EXPECT_TRUE(shared.output == alone.output) << threads << " threads";
         }
     }
 }
