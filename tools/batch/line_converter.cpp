@@ -182,9 +182,14 @@ run_step drop_first_line(line_converter* run) {
     return run_step::read_failed;
 }
 
-run_step convert_lines_in_turn(line_converter* run) {
+run_step convert_lines_in_turn(line_converter* run, int64_t until_bytes, bool* more) {
+    *more = false;
     for (;;) {
         count_progress(run->progress, run->processed + run->refused + run->discarded, run->input->bytes_read);
+        if (run->input->bytes_read > until_bytes) {
+            *more = true;
+            return run_step::done;
+        }
         char* line = nullptr;
         size_t length = 0;
         switch (read_text_line(run->input, &line, &length)) {
@@ -206,9 +211,22 @@ run_step convert_lines_in_turn(line_converter* run) {
 }
 
 run_step convert_lines(line_converter* run) {
-    // Verbose runs print for every line, so only silent ones share the work.
-    const run_step step = run->verbosity == 0 && run->threads > 1 ? convert_lines_in_parallel(run)
-                                                                    : convert_lines_in_turn(run);
+    bool more = false;
+    run_step step = run_step::done;
+    if (run->verbosity == 0 && run->threads > 1) {
+        // Verbose runs print for every line, so only silent ones share the
+        // work; and a small input is done sooner by one thread than threads
+        // start, so the first megabyte goes on this one (unless a test asks
+        // for blocks of a few lines, to run small inputs on several threads).
+        constexpr int64_t bytes_for_one_thread = 1024 * 1024;
+        if (run->lines_per_block == 0) step = convert_lines_in_turn(run, bytes_for_one_thread, &more);
+        if (step == run_step::done && (more || run->lines_per_block > 0)) {
+            settle_pending(run);
+            step = convert_lines_in_parallel(run);
+        }
+    } else {
+        step = convert_lines_in_turn(run, INT64_MAX, &more);
+    }
     // Whatever was converted before an error is still written out.
     settle_pending(run);
     return step;

@@ -77,7 +77,9 @@ run_step pass_long_line(line_converter* converter, line_output* output);
 // The threaded conversion (threads > 1, level 0).
 run_step convert_lines_in_parallel(line_converter* converter);
 
-// The single-threaded one.
-run_step convert_lines_in_turn(line_converter* converter);
+// The single-threaded one, until the input ends, reading or writing fails,
+// or more than `until_bytes` bytes have been read (then *more is set), in
+// whole lines.
+run_step convert_lines_in_turn(line_converter* converter, int64_t until_bytes, bool* more);
 
 #endif

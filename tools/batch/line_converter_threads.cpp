@@ -444,8 +444,7 @@ bool try_write(shared_conversion* shared) {
     return wrote;
 }
 
-// The threads beyond the calling one, started by it once the input has
-// filled every slot: a small input is not worth starting them.
+// The threads beyond the calling one, started by it once they pay.
 struct block_workers {
     std::vector<std::thread> threads;
     size_t wanted;
@@ -468,6 +467,11 @@ void start_workers(shared_conversion* shared, block_workers* workers) {
     }
 }
 
+// Threads pay once the input has filled every slot and goes on.
+bool worth_threads(shared_conversion* shared, const line_block* block) {
+    return block->number + 1 >= shared->slots.load(std::memory_order_relaxed) && block->end == block_end::more;
+}
+
 // Every thread's work, until everything is finished. `workers` is set for
 // the calling thread only. Writing first (it frees slots), then deriving
 // what this thread has just read, then reading, then deriving any block.
@@ -484,10 +488,7 @@ void convert_blocks(shared_conversion* shared, block_workers* workers) {
             if (block != nullptr && try_derive(shared, block)) continue;
         }
         if (try_read(shared, &mine)) {
-            // Once the input has filled every slot and goes on, the work is
-            // worth the threads.
-            if (workers != nullptr && !workers->started && mine + 1 >= shared->slots.load(std::memory_order_relaxed) &&
-                slot_of(shared, mine)->end == block_end::more) {
+            if (workers != nullptr && !workers->started && worth_threads(shared, slot_of(shared, mine))) {
                 start_workers(shared, workers);
             }
             continue;
@@ -509,9 +510,10 @@ run_step convert_lines_in_parallel(line_converter* run) {
     // Without the memory for the slots and one block, the calling thread
     // does the work alone.
     shared.blocks.reset(new (std::nothrow) std::atomic<line_block*>[slots]());
-    if (shared.blocks == nullptr) return convert_lines_in_turn(run);
+    bool more = false;
+    if (shared.blocks == nullptr) return convert_lines_in_turn(run, INT64_MAX, &more);
     shared.blocks[0] = new (std::nothrow) line_block;
-    if (shared.blocks[0] == nullptr) return convert_lines_in_turn(run);
+    if (shared.blocks[0] == nullptr) return convert_lines_in_turn(run, INT64_MAX, &more);
     // Enough buffers for the lines of every slot, one being read into, and
     // one to spare.
     shared.buffers = {{run->input->data}, {0}, 0, 2 + slots * chunk_bytes / input_block_size};
