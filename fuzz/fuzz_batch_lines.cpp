@@ -192,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // small inputs fill many blocks, chosen by the input's length. The first
     // run reads in pieces of any size; the others, which must give the same,
     // in large pieces (many small reads cost time and find nothing more).
-    constexpr size_t read_sizes[] = {0, 1, 2, 3, 61, 4093, 65537};
+    constexpr size_t read_sizes[] = {0, 1, 13, 61, 4093, 65537, 0};
     size_t most_per_read = read_sizes[size % std::size(read_sizes)];
     if (most_per_read != 0 && most_per_read < text.size() / 4096) most_per_read = text.size() / 4096;
     constexpr size_t large_reads[] = {0, 4093, 65537};

@@ -67,15 +67,20 @@ void open_line_reader(line_reader* reader, byte_source* source) {
     reader->data = reader->own;
     reader->pinned = false;
     reader->most_per_read = 0;
+    reader->zero_until = 0;
 }
 
 namespace {
 
 // Scans read whole vectors, also past the data read so far (a last line's
 // terminator and the read slack behind it): those bytes decide nothing, but
-// they have defined values.
+// they have defined values. Only what is not zero yet is cleared, so that
+// reads of a few bytes cost a few bytes.
 bool clear_behind_data(line_reader* reader) {
-    std::memset(reader->data + reader->end, 0, 1 + line_read_slack);
+    const size_t wanted = reader->end + 1 + line_read_slack;
+    const size_t from = reader->zero_until > reader->end ? reader->zero_until : reader->end;
+    if (wanted > from) std::memset(reader->data + from, 0, wanted - from);
+    reader->zero_until = wanted;
     return true;
 }
 
@@ -89,6 +94,7 @@ bool fill_line_reader(line_reader* reader) {
         reader->scan = reader->scan > reader->start ? reader->scan - reader->start : 0;
         reader->start = 0;
         reader->end = kept;
+        reader->zero_until = kept;  // what was behind the data moved
     }
     for (;;) {
         size_t room = input_block_size - reader->end;
@@ -209,6 +215,7 @@ void move_line_reader(line_reader* reader, char* buffer) {
     reader->end = kept;
     reader->data = buffer;
     reader->pinned = false;
+    reader->zero_until = kept;
     clear_behind_data(reader);
 }
 
@@ -256,6 +263,32 @@ chunk_status read_line_chunk(line_reader* reader, size_t most_bytes, size_t most
         // end there: a CR as the last byte read may yet be part of a CR LF.
         size_t cut = 0;
         const char* window_end = data + (end - start < most_bytes ? end : start + most_bytes);
+        if (most_lines > 0) {
+            // A few lines: looked for from the front. They make the chunk
+            // when the last one's end is known (not a CR as the last byte
+            // read, which may yet be part of a CR LF).
+            size_t next = start;
+            size_t lines = 0;
+            for (; lines < most_lines && next < static_cast<size_t>(window_end - data); ++lines) {
+                const size_t line_end = static_cast<size_t>(first_line_end_between(data + next, window_end) - data);
+                if (line_end == static_cast<size_t>(window_end - data)) break;
+                next = line_end + 1;
+                if (data[line_end] == '\r') {
+                    if (next < end && data[next] == '\n') {
+                        ++next;
+                    } else if (next == end && !reader->at_end) {
+                        break;
+                    }
+                }
+            }
+            if (lines == most_lines) {
+                *chunk = data + start;
+                *length = next - start;
+                reader->start = next;
+                if (reader->scan < next) reader->scan = next;
+                return chunk_status::chunk;
+            }
+        }
         for (const char* at = last_line_end_between(data + start, window_end); at != nullptr;
              at = last_line_end_between(data + start, at)) {
             const size_t position = static_cast<size_t>(at - data);

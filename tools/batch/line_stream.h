@@ -80,6 +80,8 @@ struct line_reader {
     // Bytes a read asks for at most (0: as many as fit), so that a thread
     // reads what it goes on to work on, while the data is in its cache.
     size_t most_per_read;
+    // data[end, zero_until) holds zeros.
+    size_t zero_until;
     char own[reader_buffer_size];
 };
 
