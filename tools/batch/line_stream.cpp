@@ -263,7 +263,10 @@ chunk_status read_line_chunk(line_reader* reader, size_t most_bytes, size_t most
         // end there: a CR as the last byte read may yet be part of a CR LF.
         size_t cut = 0;
         const char* window_end = data + (end - start < most_bytes ? end : start + most_bytes);
-        if (most_lines > 0) {
+        // A line already searched past the window (one read in many pieces)
+        // is not searched again from its start for every piece.
+        const bool window_searched = reader->scan > start && data + reader->scan >= window_end;
+        if (most_lines > 0 && !window_searched) {
             // A few lines: looked for from the front. They make the chunk
             // when the last one's end is known (not a CR as the last byte
             // read, which may yet be part of a CR LF).
@@ -289,7 +292,7 @@ chunk_status read_line_chunk(line_reader* reader, size_t most_bytes, size_t most
                 return chunk_status::chunk;
             }
         }
-        for (const char* at = last_line_end_between(data + start, window_end); at != nullptr;
+        for (const char* at = window_searched ? nullptr : last_line_end_between(data + start, window_end); at != nullptr;
              at = last_line_end_between(data + start, at)) {
             const size_t position = static_cast<size_t>(at - data);
             if (*at == '\n' || position + 1 < end || reader->at_end) {
