@@ -2,10 +2,10 @@
 # mintbatch on inputs too big to commit, made here: a line of 10 MB is copied
 # through without the process growing by its size, at level 0 and level 1, and
 # a reader that goes away early makes the run fail with the write message.
-# usage: stream_limits.sh MINTBATCH PEAK_RSS
+# usage: stream_limits.sh MINTBATCH RUN_TIMED (bench/run_timed: wall time and peak RSS)
 set -uo pipefail
 mintbatch=$1
-peak_rss=$2
+run_timed=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -33,11 +33,11 @@ printf '%s\n%s\n' "$header" "$record" > small.csv
 # Growth allowed over a run on a two-line file: well below the long line.
 allowed_kib=2048
 for option in "" -v; do
-  "$peak_rss" small.rss "$mintbatch" $option small.csv small.out > small.stdout || fail "small run $option failed"
-  "$peak_rss" big.rss "$mintbatch" $option big.csv big.out > big.stdout || fail "10 MB line run $option failed"
+  "$run_timed" small.rss "$mintbatch" $option small.csv small.out > small.stdout || fail "small run $option failed"
+  "$run_timed" big.rss "$mintbatch" $option big.csv big.out > big.stdout || fail "10 MB line run $option failed"
   cmp -s big.out expected.csv || fail "10 MB line run $option: output differs from the input"
-  small=$(cat small.rss)
-  big=$(cat big.rss)
+  read -r _ small < small.rss
+  read -r _ big < big.rss
   echo "peak RSS $option: ${small} KiB on two lines, ${big} KiB with a 10 MB line"
   [ $((big - small)) -le $allowed_kib ] || fail "10 MB line run $option grew by $((big - small)) KiB"
 done
