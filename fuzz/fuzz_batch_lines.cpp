@@ -236,14 +236,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(at == out.size());
 
-    // More threads, on one input in sixteen, as many as the input chooses:
+    // More threads, on one input in 32, as many as the input chooses:
     // every byte written and printed the same. (Starting a thread costs more
     // than all the other runs of an input together, some hundreds of
     // microseconds with the address sanitizer; on every input it would
     // explore several times fewer of them, and no more threaded runs.)
     static run_result other;
     constexpr int thread_counts[] = {2, 3, 7};
-    const int threads = size % 16 == 3 ? thread_counts[size / 16 % std::size(thread_counts)] : 0;
+    const int threads = size % 32 == 3 ? thread_counts[size / 32 % std::size(thread_counts)] : 0;
     if (threads > 0) {
         run(&other, text, lines.size(), large_read(threads), lines_per_block, verbosity, output_format::full, threads);
         FUZZ_CHECK(other.output() == out);
