@@ -59,6 +59,15 @@ bool take_quick_line(line_converter* run, const char* line, size_t length) {
     return true;
 }
 
+// The output of a line whose identifier is known.
+bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid, bool exactly) {
+    const size_t size = identified_line_size(output, line, length);
+    char* room = exactly ? write_identified_line_exactly(output, line, size) : write_identified_line(output, line, size);
+    if (room == nullptr) return false;
+    std::memcpy(room, uuid, 12);
+    return true;
+}
+
 static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at a time");
 
 // One line of at most max_parsed_line bytes, terminated after `length`
@@ -72,7 +81,7 @@ bool convert_line(line_converter* run, char* line, size_t length) {
         }
     }
     settle_pending(run);
-    return convert_by_general_path(run, line, length);
+    return convert_by_general_path(run, line, length, false);
 }
 
 }  // namespace
@@ -94,15 +103,7 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
     converter->pending_uuid = nullptr;
 }
 
-bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid, bool exactly) {
-    const size_t size = identified_line_size(output, line, length);
-    char* room = exactly ? write_identified_line_exactly(output, line, size) : write_identified_line(output, line, size);
-    if (room == nullptr) return false;
-    std::memcpy(room, uuid, 12);
-    return true;
-}
-
-bool convert_by_general_path(line_converter* run, const char* line, size_t length) {
+bool convert_by_general_path(line_converter* run, const char* line, size_t length, bool exactly) {
     const bool verbose = run->verbosity >= 1;
     patient_record record;
     clear_patient_record(&record);
@@ -125,7 +126,7 @@ bool convert_by_general_path(line_converter* run, const char* line, size_t lengt
             std::printf("\n");
         }
         ++run->processed;
-        return write_derived_line(run->output, line, length, record.patient_uuid);
+        return write_derived_line(run->output, line, length, record.patient_uuid, exactly);
     }
     if (verbose) {
         std::printf("Unable to process patient data record '%s' from input file '%s'.\n", line, run->input_path);

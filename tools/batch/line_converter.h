@@ -61,15 +61,11 @@ run_step convert_lines(line_converter* converter);
 
 // The general path for one line of at most max_parsed_line bytes,
 // terminated after `length` bytes: parsing and messages see its text up to
-// its first zero byte, the output gets all of its bytes. False when the
-// output could not be written.
-bool convert_by_general_path(line_converter* converter, const char* line, size_t length);
-
-// The output of a line whose identifier is known. Unless `exactly`, the
-// line's read slack is read too (quicker), which no other thread may be
-// writing meanwhile.
-bool write_derived_line(line_output* output, const char* line, size_t length, const char* uuid,
-                        bool exactly = false);
+// its first zero byte, the output gets all of its bytes. Unless `exactly`,
+// the output is copied from the line in whole vectors, reading into the
+// bytes behind it (quicker), which no other thread may be writing meanwhile.
+// False when the output could not be written.
+bool convert_by_general_path(line_converter* converter, const char* line, size_t length, bool exactly);
 
 // A line too long to parse, copied through from the input.
 run_step pass_long_line(line_converter* converter, line_output* output);

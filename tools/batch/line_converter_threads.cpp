@@ -356,7 +356,8 @@ bool try_derive_any(shared_conversion* shared) {
 // The prepared output of the derived lines goes into the writer's buffer as
 // many lines at once as fit, and the buffer is written out wherever one line
 // does not fit, exactly as line by line; the other lines take the general
-// path, which reads only the line's bytes.
+// path, reading only the line's bytes: behind a chunk's last line, another
+// thread may be cutting the next chunk or the reader reading.
 bool write_lines(line_converter* run, line_block* block) {
     output_writer* writer = run->output->writer;
     const char* prepared = block->output;
@@ -365,7 +366,7 @@ bool write_lines(line_converter* run, line_block* block) {
         const line_result& result = block->lines[i];
         if (result.output_size == 0) {
             count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
-            if (!convert_by_general_path(run, block->chunk + result.offset, result.length)) return false;
+            if (!convert_by_general_path(run, block->chunk + result.offset, result.length, true)) return false;
             ++i;
             continue;
         }
@@ -396,7 +397,7 @@ bool write_lines(line_converter* run, line_block* block) {
         size_t length = 0;
         split_chunk_line(&next, chunk_end, &line, &length);
         count_progress(run->progress, run->processed + run->refused + run->discarded, block->bytes_read);
-        if (!convert_by_general_path(run, line, length)) return false;
+        if (!convert_by_general_path(run, line, length, true)) return false;
     }
     return true;
 }
