@@ -91,7 +91,7 @@ int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX
     constexpr int random_letters = 6;
     constexpr int longest_part = NAME_MAX - 2 - random_letters;  // two dots
     const int written = std::snprintf(temporary, sizeof temporary, ".%.*s.", longest_part, name);
-    if (written < 0) return -1;
+    if (written < 0 || written + random_letters >= static_cast<int>(sizeof temporary)) return -1;
     char* const random_part = temporary + written;
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[random_letters];
