@@ -32,10 +32,9 @@ extern "C" void remove_temporary_and_die(int signal_number) {
 // started to ignore (nohup, a background job) stays ignored.
 void (*earlier_handlers[std::size(cleanup_signals)])(int);
 
-void watch_signals(int directory, const char* temporary) {
+void watch_signals(int directory) {
     pending_directory = directory;
-    std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
-    temporary_exists = 1;
+    temporary_exists = 0;
     for (size_t i = 0; i < std::size(cleanup_signals); ++i) {
         earlier_handlers[i] = std::signal(cleanup_signals[i], remove_temporary_and_die);
         if (earlier_handlers[i] == SIG_IGN) std::signal(cleanup_signals[i], SIG_IGN);
@@ -82,6 +81,24 @@ int named_descriptor(const char* path) {
     return -1;
 }
 
+// Creates the file `temporary` in `directory`, with the signals that remove
+// it held back meanwhile, so that one arriving finds it either not made or
+// made and known (and never removes a file of that name that was there).
+int create_file_watched(int directory, const char* temporary) {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal_number : cleanup_signals) sigaddset(&held, signal_number);
+    sigset_t earlier;
+    sigprocmask(SIG_BLOCK, &held, &earlier);
+    std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
+    const int fd = openat(directory, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int open_error = errno;
+    if (fd >= 0) temporary_exists = 1;
+    sigprocmask(SIG_SETMASK, &earlier, nullptr);
+    errno = open_error;
+    return fd;
+}
+
 // Makes a new file named after `name`, hidden and with six random letters,
 // in `directory`; the name always fits in NAME_MAX bytes, however long
 // `name` is. Signals are watched before the file exists, so that none slips
@@ -93,6 +110,7 @@ int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX
     const int written = std::snprintf(temporary, sizeof temporary, ".%.*s.", longest_part, name);
     if (written < 0 || written + random_letters >= static_cast<int>(sizeof temporary)) return -1;
     char* const random_part = temporary + written;
+    watch_signals(directory);
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[random_letters];
         if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
@@ -109,12 +127,11 @@ int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX
         }
         for (int i = 0; i < random_letters; ++i) random_part[i] = letters[random[i] % (sizeof letters - 1)];
         random_part[random_letters] = '\0';
-        watch_signals(directory, temporary);
-        const int fd = openat(directory, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = create_file_watched(directory, temporary);
         if (fd >= 0) return fd;
-        unwatch_signals();
-        if (errno != EEXIST) return -1;
+        if (errno != EEXIST) break;
     }
+    unwatch_signals();
     return -1;
 }
 
