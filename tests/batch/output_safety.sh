@@ -4,14 +4,23 @@
 # no temporary file; a new output's permission bits; an existing output's
 # bits; a symbolic link as output; the output swapped for a link to the
 # input while the run starts; the same file as standard input and output;
-# messages that cannot be written.
-# usage: output_safety.sh MINTBATCH GENERATE_RECORDS SWAP_SHIM
+# messages that cannot be written; names of descriptors as output; names too
+# long for a temporary name beside them; the flushes to disk around the
+# rename; other users' files and links in a sticky directory.
+# usage: output_safety.sh MINTBATCH GENERATE_RECORDS SWAP_SHIM SYNC_SHIM
 set -uo pipefail
 mintbatch=$1
 generate=$2
 shim=$3
+sync_shim=$4
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A kernel setting this test changes, restored however it ends.
+restore_symlink_setting=
+cleanup() {
+  [ -n "$restore_symlink_setting" ] && sysctl -q -w fs.protected_symlinks="$restore_symlink_setting"
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cd "$work" || exit 1
 # Interrupted background jobs must see SIGINT, which job control gives them.
 set -m
@@ -127,5 +136,143 @@ fi
 "$mintbatch" in.csv out.csv > messages.file
 cat in.csv | "$mintbatch" - - 2> messages.pipe | cat > out.pipe
 if cmp -s out.csv out.pipe && cmp -s messages.file messages.pipe; then pass "pipes give what files give"; else fail "pipes differ from files"; fi
+
+# 9. The names of open descriptors are written through them, at their
+# position, as "-" is: what the shell wrote before stays, an append appends.
+"$mintbatch" --key-only in.csv keys.csv > /dev/null
+descriptor_case() {  # NAME COMMAND: COMMAND writes "before", then the keys, then "after" into joined
+  local expected
+  expected=$( { echo before; cat keys.csv; echo after; } | md5sum)
+  rm -f joined && echo before > joined
+  bash -c "$2" 2> stderr
+  if [ "$(md5sum < joined)" = "$expected" ] && [ ! -s stderr ]; then pass "$1"; else fail "$1"; head -3 joined stderr; fi
+}
+export mintbatch
+descriptor_case "/dev/stdout after what the shell wrote" \
+  'rm joined; { echo before; "$mintbatch" --key-only in.csv /dev/stdout; echo after; } > joined'
+descriptor_case "/dev/stdout appended to a file" \
+  '"$mintbatch" --key-only in.csv /dev/stdout >> joined; echo after >> joined'
+descriptor_case "/dev/fd/3 appended to a file" \
+  '"$mintbatch" --key-only in.csv /dev/fd/3 3>> joined; echo after >> joined'
+descriptor_case "/proc/self/fd/3 appended to a file" \
+  '"$mintbatch" --key-only in.csv /proc/self/fd/3 3>> joined; echo after >> joined'
+# Messages stay out of the data on /dev/stdout, as on "-".
+"$mintbatch" -v --key-only in.csv /dev/stdout > joined 2> stderr
+if cmp -s joined keys.csv && grep -q "^Processed" stderr; then pass "messages go to standard error with /dev/stdout"; else fail "messages with /dev/stdout"; fi
+# A descriptor that is not open is a file that cannot be opened.
+"$mintbatch" in.csv /dev/fd/9 > stdout 2>&1
+if [ $? -eq 1 ] && grep -qx "Unable to open output file '/dev/fd/9'." stdout; then pass "a closed descriptor cannot be opened"; else fail "closed descriptor"; cat stdout; fi
+
+# 10. A name too long for ".NAME.XXXXXX" still gets a temporary file, so a
+# failure half way leaves the old output.
+for length in 248 251 255; do
+  long=$(printf 'x%.0s' $(seq 1 $((length - 4)))).csv
+  cp previous "$long"
+  (ulimit -f 200; exec "$mintbatch" in.csv "$long") > /dev/null 2>&1
+  status=$?
+  if [ $status -eq 1 ] && cmp -s "$long" previous && no_temporaries; then
+    pass "a $length-byte name: a failure half way leaves the previous output"
+  else
+    fail "a $length-byte name: status $status, output now $(wc -c < "$long") bytes"
+  fi
+  "$mintbatch" in.csv "$long" > /dev/null
+  [ "$(wc -l < "$long")" -eq "$lines" ] && no_temporaries || fail "a $length-byte name is not replaced"
+  rm -f "$long"
+done
+
+# 11. The temporary file reaches the disk before its name does, and the name
+# after the rename: a power cut leaves the old file or the whole new one.
+cp previous out.csv
+rm -f syncs
+MINT_SHIM_LOG="$work/syncs" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+  LD_PRELOAD="$sync_shim" "$mintbatch" in.csv out.csv > /dev/null
+if [ "$(tr '\n' ' ' < syncs)" = "fsync file rename fsync directory " ] && [ "$(wc -l < out.csv)" -eq "$lines" ]; then
+  pass "the file is flushed before the rename, the directory after"
+else
+  fail "flushes and rename: $(tr '\n' ' ' < syncs 2>/dev/null)"
+fi
+
+# 12. Other users in a sticky directory (as /tmp is). Another user's file is
+# never handed back to them nor widened; a link they planted is followed
+# only where the kernel lets the user follow it.
+run_as() {  # UID COMMAND...: runs COMMAND as that user, in no group of root's
+  local uid=$1
+  shift
+  setpriv --reuid="$uid" --regid="$uid" --clear-groups "$@"
+}
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skip other users' files and links in a sticky directory: they need root, to act as other users"
+elif ! command -v setpriv > /dev/null; then
+  echo "skip other users' files and links in a sticky directory: setpriv (util-linux) is missing"
+else
+  # Two users besides root, which need no account: one who plants, one who runs.
+  planter=$(id -u nobody 2> /dev/null || echo 65534)
+  runner=$((planter - 1))
+  chmod 711 "$work"
+  chmod 644 in.csv
+  mkdir -m 1777 shared
+  mkdir -m 700 private
+  cp previous private/important.csv
+  owner_mode() { stat -c '%u %a' "$1"; }
+
+  # Another user's file: root replaces it with its own, no wider than new.
+  rm -f shared/*
+  run_as "$planter" sh -c 'umask 022; echo planted > shared/pre.csv'
+  "$mintbatch" in.csv shared/pre.csv > stdout
+  status=$?
+  if [ $status -eq 0 ] && [ "$(owner_mode shared/pre.csv)" = "0 600" ] && [ "$(wc -l < shared/pre.csv)" -eq "$lines" ]; then
+    pass "root replacing another user's file there keeps it root's, mode 600"
+  else
+    fail "root on another user's file: status $status, now $(owner_mode shared/pre.csv)"
+  fi
+
+  # A user who is not root cannot rename onto it: refused before the run.
+  rm -f shared/*
+  run_as "$planter" sh -c 'umask 000; echo planted > shared/pre.csv'
+  run_as "$runner" "$mintbatch" in.csv shared/pre.csv > stdout 2> stderr
+  status=$?
+  if [ $status -eq 1 ] && [ "$(cat shared/pre.csv)" = planted ] && [ ! -s stderr ] &&
+     [ "$(cat stdout)" = "Unable to write output file 'shared/pre.csv': it is another user's file in a sticky directory." ] &&
+     [ -z "$(find shared -name '.*' -print -quit)" ]; then
+    pass "another user's file there is refused before the run, and says why"
+  else
+    fail "another user's file as a user: status $status"; cat stdout stderr
+  fi
+
+  # The user's own file there is replaced, never wider than a new one.
+  rm -f shared/*
+  run_as "$runner" sh -c 'umask 022; echo mine > shared/own.csv'
+  run_as "$runner" "$mintbatch" in.csv shared/own.csv > /dev/null
+  [ "$(owner_mode shared/own.csv)" = "$runner 600" ] && pass "the user's own 644 file there becomes 600" ||
+    fail "own file there: $(owner_mode shared/own.csv)"
+
+  # A link planted there to a file the user may write: followed only as the
+  # kernel allows (fs.protected_symlinks), here not, like the shell's ">".
+  restore_symlink_setting=$(sysctl -n fs.protected_symlinks 2> /dev/null)
+  if [ -n "$restore_symlink_setting" ] && sysctl -q -w fs.protected_symlinks=1 2> /dev/null; then
+    rm -f shared/*
+    run_as "$planter" ln -s "$work/private/important.csv" shared/out.csv
+    if sh -c 'echo hi > shared/out.csv' 2> /dev/null; then
+      fail "the kernel let root follow another user's link in a sticky directory"
+    else
+      for who in root "$runner"; do
+        if [ "$who" = root ]; then "$mintbatch" in.csv shared/out.csv > stdout 2> stderr
+        else run_as "$who" "$mintbatch" in.csv shared/out.csv > stdout 2> stderr; fi
+        status=$?
+        if [ $status -eq 1 ] && cmp -s private/important.csv previous && [ -L shared/out.csv ] &&
+           grep -qx "Unable to open output file 'shared/out.csv'." stdout; then
+          pass "another user's link there is not followed by $who"
+        else
+          fail "another user's link as $who: status $status"; cat stdout stderr; ls -la shared private
+          cp previous private/important.csv
+        fi
+      done
+    fi
+    sysctl -q -w fs.protected_symlinks="$restore_symlink_setting"
+    restore_symlink_setting=
+  else
+    echo "skip another user's link in a sticky directory: fs.protected_symlinks cannot be set here"
+  fi
+fi
 
 exit $failed

@@ -64,6 +64,9 @@ int process_csv_file(const batch_options& options) {
         abandon_output_target(&target);
         if (opened == target_status::is_input) {
             std::printf("Unable to write output file '%s': it is the input file.\n", output_path);
+        } else if (opened == target_status::another_users_file) {
+            std::printf("Unable to write output file '%s': it is another user's file in a sticky directory.\n",
+                        output_path);
         } else {
             std::printf("Unable to open output file '%s'.\n", output_path);
         }

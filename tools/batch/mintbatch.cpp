@@ -99,11 +99,13 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
     if (arguments == 0 || (arguments == 1 && std::strcmp(argv[1], "-h") == 0)) return parsed::help;
     int verbosity = 0;
     int next = 1;
+    bool options_ended = false;
     for (; next <= arguments; ++next) {
         const char* argument = argv[next];
         if (argument[0] != '-' || argument[1] == '\0' || std::strcmp(argument, "-h") == 0) break;
         if (std::strcmp(argument, "--") == 0) {
             ++next;
+            options_ended = true;
             break;
         }
         bool missing = false;
@@ -141,7 +143,19 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
             return parsed::wrong;
         }
     }
-    if (arguments - next + 1 != 2) return parsed::wrong;
+    if (arguments - next + 1 != 2) {
+        // An option after a file name is a common slip: name it. (Two file
+        // names, the second one looking like an option, still run, as they
+        // always did; after "--" every argument is a file name.)
+        for (int later = next + 1; later <= arguments && !options_ended; ++later) {
+            const char* argument = argv[later];
+            if (argument[0] == '-' && argument[1] != '\0' && std::strcmp(argument, "--") != 0) {
+                std::fprintf(stderr, "%s: options go before the file names: '%s'\n", argv[0], argument);
+                break;
+            }
+        }
+        return parsed::wrong;
+    }
     options->verbosity = verbosity < 2 ? verbosity : 2;
     options->input_path = argv[next];
     options->output_path = argv[next + 1];

@@ -1,8 +1,12 @@
 #include "output_target.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,13 +16,14 @@
 namespace {
 
 // The temporary file an interruption must remove. Set while one exists.
-char pending_temporary[PATH_MAX];
+int pending_directory = -1;
+char pending_temporary[NAME_MAX + 1];
 volatile sig_atomic_t temporary_exists = 0;
 
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_temporary_and_die(int signal_number) {
-    if (temporary_exists) unlink(pending_temporary);
+    if (temporary_exists) unlinkat(pending_directory, pending_temporary, 0);
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -27,9 +32,9 @@ extern "C" void remove_temporary_and_die(int signal_number) {
 // started to ignore (nohup, a background job) stays ignored.
 void (*earlier_handlers[std::size(cleanup_signals)])(int);
 
-void watch_signals(const char* temporary) {
-    std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
-    temporary_exists = 1;
+void watch_signals(int directory) {
+    pending_directory = directory;
+    temporary_exists = 0;
     for (size_t i = 0; i < std::size(cleanup_signals); ++i) {
         earlier_handlers[i] = std::signal(cleanup_signals[i], remove_temporary_and_die);
         if (earlier_handlers[i] == SIG_IGN) std::signal(cleanup_signals[i], SIG_IGN);
@@ -51,45 +56,115 @@ mode_t apply_process_umask(mode_t mode) {
     return mode & ~mask;
 }
 
-// Where the output should be created: the path itself, or the file a
-// symbolic link at the path leads to, so that the link stays a link. False
-// when the output cannot be replaced by renaming (not a regular file, a
-// dangling link, a path too long).
-bool replaceable_destination(const char* path, char (&destination)[PATH_MAX], bool* exists, struct stat* existing) {
-    struct stat link_stat;
-    if (lstat(path, &link_stat) != 0) {
-        *exists = false;
-        if (std::strlen(path) >= sizeof destination) return false;
-        std::strcpy(destination, path);
-        return true;
+// The descriptor a path names, as the shell's redirections read these names:
+// "-" and /dev/stdout for 1, /dev/stderr for 2, /dev/fd/N, /proc/self/fd/N.
+// -1 for any other path. Opening such a path would make a new open file of
+// what the descriptor leads to, at its start, and lose what was written to
+// it before and where it appends.
+int named_descriptor(const char* path) {
+    if (std::strcmp(path, "-") == 0 || std::strcmp(path, "/dev/stdout") == 0) return STDOUT_FILENO;
+    if (std::strcmp(path, "/dev/stderr") == 0) return STDERR_FILENO;
+    for (const char* directory : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"}) {
+        const size_t length = std::strlen(directory);
+        if (std::strncmp(path, directory, length) != 0) continue;
+        const char* digits = path + length;
+        // As the kernel reads them: decimal, no sign, no leading zero.
+        if (*digits == '\0' || (digits[0] == '0' && digits[1] != '\0')) return -1;
+        long value = 0;
+        for (const char* digit = digits; *digit != '\0'; ++digit) {
+            if (*digit < '0' || *digit > '9') return -1;
+            value = value * 10 + (*digit - '0');
+            if (value > INT_MAX) return -1;
+        }
+        return static_cast<int>(value);
     }
-    *exists = true;
-    if (S_ISLNK(link_stat.st_mode)) {
-        if (realpath(path, destination) == nullptr) return false;
-    } else {
-        if (std::strlen(path) >= sizeof destination) return false;
-        std::strcpy(destination, path);
-    }
-    return stat(destination, existing) == 0 && S_ISREG(existing->st_mode);
+    return -1;
 }
 
-// Creates the temporary file beside `destination`, named after it and hidden.
-int create_temporary(output_target* target) {
-    const char* slash = std::strrchr(target->destination, '/');
-    const int directory_length = slash != nullptr ? static_cast<int>(slash - target->destination + 1) : 0;
-    const char* base = target->destination + directory_length;
-    const int written = std::snprintf(target->temporary, sizeof target->temporary, "%.*s.%s.XXXXXX",
-                                      directory_length, target->destination, base);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof target->temporary) return -1;
-    // Signals are watched before the file exists, so that none slips between.
-    watch_signals(target->temporary);
-    const int fd = mkostemp(target->temporary, O_CLOEXEC);
-    if (fd < 0) {
-        unwatch_signals();
-        return -1;
-    }
-    std::memcpy(pending_temporary, target->temporary, sizeof pending_temporary);
+// Creates the file `temporary` in `directory`, with the signals that remove
+// it held back meanwhile, so that one arriving finds it either not made or
+// made and known (and never removes a file of that name that was there).
+int create_file_watched(int directory, const char* temporary) {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal_number : cleanup_signals) sigaddset(&held, signal_number);
+    sigset_t earlier;
+    sigprocmask(SIG_BLOCK, &held, &earlier);
+    std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
+    const int fd = openat(directory, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int open_error = errno;
+    if (fd >= 0) temporary_exists = 1;
+    sigprocmask(SIG_SETMASK, &earlier, nullptr);
+    errno = open_error;
     return fd;
+}
+
+// Makes a new file named after `name`, hidden and with six random letters,
+// in `directory`; the name always fits in NAME_MAX bytes, however long
+// `name` is. Signals are watched before the file exists, so that none slips
+// between.
+int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX + 1]) {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    constexpr int random_letters = 6;
+    constexpr int longest_part = NAME_MAX - 2 - random_letters;  // two dots
+    const int written = std::snprintf(temporary, sizeof temporary, ".%.*s.", longest_part, name);
+    if (written < 0 || written + random_letters >= static_cast<int>(sizeof temporary)) return -1;
+    char* const random_part = temporary + written;
+    watch_signals(directory);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[random_letters];
+        if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+            // Early in boot: the clock and the attempt still vary the name,
+            // and O_EXCL keeps it from being anyone else's file.
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            uint64_t mixed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32 ^
+                             static_cast<uint64_t>(attempt) * 2654435761u;
+            for (unsigned char& byte : random) {
+                byte = static_cast<unsigned char>(mixed);
+                mixed = mixed >> 8 | mixed << 56;
+            }
+        }
+        for (int i = 0; i < random_letters; ++i) random_part[i] = letters[random[i] % (sizeof letters - 1)];
+        random_part[random_letters] = '\0';
+        const int fd = create_file_watched(directory, temporary);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    unwatch_signals();
+    return -1;
+}
+
+// Opens the directory the output's name is in, and points `target->name` at
+// that name. The kernel follows any links on the way, as it vets them. -1
+// when the path ends in a slash, is too long, or its directory cannot be
+// opened. The directory is read-only when it may be, so that it can be
+// flushed to disk after the rename.
+int open_output_directory(output_target* target) {
+    const char* path = target->path;
+    const char* slash = std::strrchr(path, '/');
+    target->name = slash != nullptr ? slash + 1 : path;
+    if (*target->name == '\0') return -1;
+    char directory_path[PATH_MAX];
+    if (slash == nullptr) {
+        std::strcpy(directory_path, ".");
+    } else {
+        const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+        if (length >= sizeof directory_path) return -1;
+        std::memcpy(directory_path, path, length);
+        directory_path[length] = '\0';
+    }
+    const int directory = open(directory_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) return directory;
+    return open(directory_path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether renaming onto another user's file is bound to fail: in a sticky
+// directory only the file's owner, the directory's owner and root may
+// replace it (the rename would fail after the whole run).
+bool rename_refused(const struct stat& directory, const struct stat& existing) {
+    const uid_t user = geteuid();
+    return (directory.st_mode & S_ISVTX) != 0 && existing.st_uid != user && directory.st_uid != user && user != 0;
 }
 
 // Writes straight into the path. The open does not truncate: only once the
@@ -109,6 +184,11 @@ target_status open_directly(output_target* target, const char* path, const struc
     return target_status::opened;
 }
 
+void close_directory(output_target* target) {
+    if (target->directory >= 0) close(target->directory);
+    target->directory = -1;
+}
+
 }  // namespace
 
 bool is_standard_stream(const char* path) {
@@ -118,61 +198,102 @@ bool is_standard_stream(const char* path) {
 void prepare_output_target(output_target* target, const char* path) {
     target->path = path;
     target->fd = -1;
-    target->standard_output = -1;
+    target->stream = -1;
     target->replaces = false;
+    target->directory = -1;
+    target->name = path;
     target->temporary[0] = '\0';
-    if (!is_standard_stream(path)) return;
+    const int named = named_descriptor(path);
+    target->names_stream = named >= 0;
+    if (named < 0) return;
+    if (named != STDOUT_FILENO) {
+        target->stream = fcntl(named, F_DUPFD_CLOEXEC, 3);
+        return;
+    }
     std::fflush(stdout);
     const int data = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (data >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) target->standard_output = data;
+    if (data >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) target->stream = data;
 }
 
 bool output_is_input(const output_target* target, const struct stat& input) {
     struct stat output;
-    if (is_standard_stream(target->path)) {
-        return target->standard_output >= 0 && fstat(target->standard_output, &output) == 0 &&
-               S_ISREG(output.st_mode) && same_file(input, output);
+    if (target->names_stream) {
+        return target->stream >= 0 && fstat(target->stream, &output) == 0 && S_ISREG(output.st_mode) &&
+               same_file(input, output);
     }
     return stat(target->path, &output) == 0 && same_file(input, output);
 }
 
 target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
                                  bool apply_umask) {
-    if (is_standard_stream(target->path)) {
-        if (target->standard_output < 0) return target_status::cannot_open;
-        target->fd = target->standard_output;
+    if (target->names_stream) {
+        if (target->stream < 0) return target_status::cannot_open;
+        target->fd = target->stream;
         return target_status::opened;
     }
-    const char* path = target->path;
     const mode_t mode = apply_umask ? apply_process_umask(new_file_mode) : new_file_mode;
-    bool exists = false;
+    target->directory = open_output_directory(target);
+    struct stat directory;
     struct stat existing;
-    if (replaceable_destination(path, target->destination, &exists, &existing)) {
-        const int fd = create_temporary(target);
-        if (fd >= 0) {
-            target->fd = fd;
-            target->replaces = true;
-            // A replaced file keeps its owner where the process may give it
-            // away, and its permission bits. A failure leaves the temporary
-            // file's own owner and 0600, the safe side.
-            if (exists && (existing.st_uid != geteuid() || existing.st_gid != getegid())) {
-                // (Fortified builds warn on a result cast to void.)
-                [[maybe_unused]] const int chown_status = fchown(fd, existing.st_uid, existing.st_gid);
-            }
-            (void)fchmod(fd, exists ? existing.st_mode & 07777 : mode);
-            return target_status::opened;
+    bool exists = false;
+    bool replaceable = false;
+    // What the name itself is, its last link not followed: only a regular
+    // file, or nothing, is replaced, so that the very file found here is
+    // the one the rename replaces.
+    if (target->directory >= 0 && fstat(target->directory, &directory) == 0) {
+        if (fstatat(target->directory, target->name, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+            exists = true;
+            replaceable = S_ISREG(existing.st_mode);
+        } else {
+            replaceable = errno == ENOENT;
         }
     }
-    return open_directly(target, path, input, mode);
+    if (replaceable && exists && rename_refused(directory, existing)) {
+        close_directory(target);
+        return target_status::another_users_file;
+    }
+    const int fd = replaceable ? create_temporary(target->directory, target->name, target->temporary) : -1;
+    if (fd < 0) {
+        close_directory(target);
+        return open_directly(target, target->path, input, mode);
+    }
+    target->fd = fd;
+    target->replaces = true;
+    // The user's own file outside a sticky directory keeps its group and
+    // bits. Any other becomes the user's, with no bit that a new file or the
+    // old one lacks. A failure leaves the temporary file's own group and
+    // 0600, the safe side.
+    const bool own = exists && existing.st_uid == geteuid() && (directory.st_mode & S_ISVTX) == 0;
+    if (own) {
+        if (existing.st_gid != getegid()) {
+            // (Fortified builds warn on a result cast to void.)
+            [[maybe_unused]] const int chown_status = fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
+        }
+        (void)fchmod(fd, existing.st_mode & 07777);
+    } else {
+        (void)fchmod(fd, exists ? mode & existing.st_mode & 0777 : mode);
+    }
+    return target_status::opened;
 }
 
 bool commit_output_target(output_target* target) {
-    bool done = close(target->fd) == 0;
+    // The data reaches the disk before the name does, so that a power cut
+    // leaves the old file or the whole new one, never an empty one.
+    bool done = !target->replaces || fsync(target->fd) == 0;
+    done = close(target->fd) == 0 && done;
     target->fd = -1;
     if (!target->replaces) return done;
-    if (done && rename(target->temporary, target->destination) != 0) done = false;
-    if (!done) unlink(target->temporary);
+    if (done && renameat(target->directory, target->temporary, target->directory, target->name) != 0) done = false;
+    if (done) {
+        // The rename made lasting. A failure here (a directory that could
+        // not be opened for reading, a file system that cannot) risks only
+        // the old file coming back whole after a crash.
+        (void)fsync(target->directory);
+    } else {
+        unlinkat(target->directory, target->temporary, 0);
+    }
     unwatch_signals();
+    close_directory(target);
     target->replaces = false;
     return done;
 }
@@ -181,8 +302,9 @@ void abandon_output_target(output_target* target) {
     if (target->fd >= 0) close(target->fd);
     target->fd = -1;
     if (target->replaces) {
-        unlink(target->temporary);
+        unlinkat(target->directory, target->temporary, 0);
         unwatch_signals();
         target->replaces = false;
     }
+    close_directory(target);
 }

@@ -1,12 +1,16 @@
 // The sink stage of mintbatch: the file descriptor the output is written to,
 // and how it is put in place.
 //
-// A regular file, or a path where nothing exists yet, is written as a
-// temporary file in the same directory and renamed onto the path only when
-// everything was written and closed: a run that fails or is interrupted
-// leaves an existing output exactly as it was and no temporary file behind.
-// Standard output ("-"), pipes, FIFOs, devices, and directories where no
-// temporary file can be made are written directly.
+// A path that is itself a regular file (not a link to one), or where nothing
+// exists yet, is written as a temporary file in the same directory, flushed
+// to disk and renamed onto the path only when everything was written and
+// closed: a run that fails, is interrupted or loses power leaves an existing
+// output exactly as it was and no temporary file behind.
+// Standard output ("-") and the names of open descriptors (/dev/stdout,
+// /dev/fd/N, /proc/self/fd/N) are written through that descriptor, at its
+// own position, as the shell's redirections are. Every other path (a link,
+// a pipe, a FIFO, a device, a directory where no temporary file can be made)
+// is opened and written directly, and the kernel decides whether it may be.
 #ifndef MINT_TOOLS_BATCH_OUTPUT_TARGET_H
 #define MINT_TOOLS_BATCH_OUTPUT_TARGET_H
 
@@ -16,21 +20,25 @@
 struct output_target {
     const char* path;
     int fd;
-    int standard_output;            // the data stream, when the output is standard output; else -1
-    bool replaces;                  // a temporary file, renamed onto `destination` when done
-    char destination[PATH_MAX];     // where the temporary file goes
-    char temporary[PATH_MAX];
+    // A duplicate of the descriptor the path names ("-", /dev/fd/N and the
+    // like), written directly; -1 when it names none or that one is closed.
+    int stream;
+    bool names_stream;
+    bool replaces;                // a temporary file, renamed onto `name` in `directory` when done
+    int directory;                // the output's directory while a temporary file is in it; else -1
+    const char* name;             // the output's last path component
+    char temporary[NAME_MAX + 1]; // the temporary file's name in `directory`
 };
 
-enum class target_status { opened, cannot_open, is_input };
+enum class target_status { opened, cannot_open, is_input, another_users_file };
 
 // True when `path` names a standard stream.
 bool is_standard_stream(const char* path);
 
 // Readies the output at `path`, before anything is printed. When it is
-// standard output ("-"), the data stream is set aside for it and the
-// process's own standard output is sent to standard error, so that every
-// message stays out of the data.
+// standard output ("-", /dev/stdout, /dev/fd/1, /proc/self/fd/1), the data
+// stream is set aside for it and the process's own standard output is sent
+// to standard error, so that every message stays out of the data.
 void prepare_output_target(output_target* target, const char* path);
 
 // Whether the output would be the input (`input` is the input's fstat),
@@ -38,13 +46,18 @@ void prepare_output_target(output_target* target, const char* path);
 bool output_is_input(const output_target* target, const struct stat& input);
 
 // Opens the output. A new file gets `new_file_mode` (less the umask when
-// `apply_umask`); a replaced file keeps its permission bits (and its owner,
-// where the process may give it away).
+// `apply_umask`). A replaced file of the user's own, outside a sticky
+// directory, keeps its permission bits and group; any other replaced file
+// becomes the user's own, with the bits both it and a new file would have,
+// so that the output is never handed to another user nor made readable by
+// more people. another_users_file: the path is another user's file in a
+// sticky directory, which the rename at the end could not replace.
 target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
                                  bool apply_umask);
 
-// Closes the output and, for a temporary file, renames it into place.
-// False when closing or renaming failed; the temporary file is gone then.
+// Closes the output and, for a temporary file, flushes it to disk, renames it
+// into place and flushes the directory. False when flushing, closing or
+// renaming failed; the temporary file is gone then.
 bool commit_output_target(output_target* target);
 
 // Closes the output and removes a temporary file.

@@ -62,4 +62,20 @@ MINT_SHIM_EXPORT int mkstemp(char* path_template) {
 MINT_SHIM_OPEN(open)
 MINT_SHIM_OPEN(open64)
 
+#define MINT_SHIM_OPENAT(name)                                                             \
+    MINT_SHIM_EXPORT int name(int directory, const char* path, int flags, ...) {           \
+        mode_t mode = 0;                                                                   \
+        if (flags & O_CREAT) {                                                             \
+            va_list arguments;                                                             \
+            va_start(arguments, flags);                                                    \
+            mode = static_cast<mode_t>(va_arg(arguments, int));                            \
+            va_end(arguments);                                                             \
+            swap_output_for_link();                                                        \
+        }                                                                                  \
+        return next<int (*)(int, const char*, int, ...)>(#name)(directory, path, flags, mode); \
+    }
+
+MINT_SHIM_OPENAT(openat)
+MINT_SHIM_OPENAT(openat64)
+
 }
