@@ -98,6 +98,27 @@ cp previous real.csv
 ln -s real.csv link.csv
 "$mintbatch" --key-only in.csv link.csv > /dev/null
 if [ -L link.csv ] && [ "$(wc -l < real.csv)" -eq "$lines" ]; then pass "an output link stays a link"; else fail "output link"; ls -la; fi
+# ... and is replaced whole or not at all, in the directory of the file the
+# link leads to, also when the link is relative to another directory.
+mkdir -p elsewhere/deeper
+cp previous elsewhere/deeper/real.csv
+ln -s elsewhere/deeper/real.csv far.csv
+(ulimit -f 200; exec "$mintbatch" in.csv far.csv) > /dev/null 2>&1
+status=$?
+if [ $status -eq 1 ] && cmp -s elsewhere/deeper/real.csv previous && [ -L far.csv ] &&
+   [ -z "$(find elsewhere . -maxdepth 1 -name '.*.csv.*' -print -quit)" ] &&
+   [ -z "$(find elsewhere/deeper -name '.*real.csv.*' -print -quit)" ]; then
+  pass "failure half way through a link leaves the linked file as it was"
+else
+  fail "failure half way through a link: status $status"; ls -laR elsewhere; head -2 elsewhere/deeper/real.csv
+fi
+"$mintbatch" in.csv far.csv > /dev/null
+if [ -L far.csv ] && [ "$(wc -l < elsewhere/deeper/real.csv)" -eq "$lines" ] &&
+   [ "$(stat -c %a elsewhere/deeper/real.csv)" = "$(stat -c %a previous)" ]; then
+  pass "a link into another directory is written there, the file keeping its bits"
+else
+  fail "link into another directory"; ls -laR elsewhere
+fi
 
 # 5. The output path swapped for a link to the input after the same-file check.
 cp in.csv original.csv

@@ -135,13 +135,12 @@ int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX
     return -1;
 }
 
-// Opens the directory the output's name is in, and points `target->name` at
-// that name. The kernel follows any links on the way, as it vets them. -1
-// when the path ends in a slash, is too long, or its directory cannot be
-// opened. The directory is read-only when it may be, so that it can be
-// flushed to disk after the rename.
-int open_output_directory(output_target* target) {
-    const char* path = target->path;
+// Opens the directory that `path`'s last component is in, and points
+// `target->name` at that component. The kernel follows any links on the
+// way, as it vets them. -1 when the path ends in a slash, is too long, or
+// its directory cannot be opened. The directory is read-only when it may
+// be, so that it can be flushed to disk after the rename.
+int open_output_directory(output_target* target, const char* path) {
     const char* slash = std::strrchr(path, '/');
     target->name = slash != nullptr ? slash + 1 : path;
     if (*target->name == '\0') return -1;
@@ -157,6 +156,27 @@ int open_output_directory(output_target* target) {
     const int directory = open(directory_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) return directory;
     return open(directory_path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// For an output name that is a symbolic link: the path of the regular file
+// the kernel's own open of the name reaches (following the link only where
+// the kernel lets this user, fs.protected_symlinks), in `target->resolved`,
+// and that file's identity in `reached`. False when the open fails, reaches
+// something else, or the kernel cannot say where it landed; the name is then
+// written directly, as the shell's ">" would.
+bool reach_linked_file(output_target* target, struct stat* reached) {
+    const int fd = open(target->path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool found = fstat(fd, reached) == 0 && S_ISREG(reached->st_mode);
+    if (found) {
+        char descriptor_path[64];
+        std::snprintf(descriptor_path, sizeof descriptor_path, "/proc/self/fd/%d", fd);
+        const ssize_t length = readlink(descriptor_path, target->resolved, sizeof target->resolved - 1);
+        found = length > 0 && target->resolved[0] == '/' && static_cast<size_t>(length) < sizeof target->resolved - 1;
+        if (found) target->resolved[length] = '\0';
+    }
+    close(fd);
+    return found;
 }
 
 // Whether renaming onto another user's file is bound to fail: in a sticky
@@ -232,18 +252,28 @@ target_status open_output_target(output_target* target, const struct stat& input
         return target_status::opened;
     }
     const mode_t mode = apply_umask ? apply_process_umask(new_file_mode) : new_file_mode;
-    target->directory = open_output_directory(target);
+    target->directory = open_output_directory(target, target->path);
     struct stat directory;
     struct stat existing;
     bool exists = false;
     bool replaceable = false;
     // What the name itself is, its last link not followed: only a regular
     // file, or nothing, is replaced, so that the very file found here is
-    // the one the rename replaces.
+    // the one the rename replaces. A link is replaced through the file the
+    // kernel's open of it reaches, when that is a regular file still found
+    // under the name the kernel gives for it: the link stays a link.
     if (target->directory >= 0 && fstat(target->directory, &directory) == 0) {
         if (fstatat(target->directory, target->name, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
             exists = true;
             replaceable = S_ISREG(existing.st_mode);
+            struct stat reached;
+            if (S_ISLNK(existing.st_mode) && reach_linked_file(target, &reached)) {
+                close_directory(target);
+                target->directory = open_output_directory(target, target->resolved);
+                replaceable = target->directory >= 0 && fstat(target->directory, &directory) == 0 &&
+                              fstatat(target->directory, target->name, &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              same_file(existing, reached);
+            }
         } else {
             replaceable = errno == ENOENT;
         }

@@ -1,16 +1,19 @@
 // The sink stage of mintbatch: the file descriptor the output is written to,
 // and how it is put in place.
 //
-// A path that is itself a regular file (not a link to one), or where nothing
-// exists yet, is written as a temporary file in the same directory, flushed
-// to disk and renamed onto the path only when everything was written and
-// closed: a run that fails, is interrupted or loses power leaves an existing
-// output exactly as it was and no temporary file behind.
+// A path that is a regular file, or where nothing exists yet, is written as
+// a temporary file in the same directory, flushed to disk and renamed onto
+// the path only when everything was written and closed: a run that fails,
+// is interrupted or loses power leaves an existing output exactly as it was
+// and no temporary file behind. A symbolic link is opened first, so that
+// the kernel decides whether it may be followed, and the regular file that
+// open reached is replaced the same way, in its own directory.
 // Standard output ("-") and the names of open descriptors (/dev/stdout,
 // /dev/fd/N, /proc/self/fd/N) are written through that descriptor, at its
-// own position, as the shell's redirections are. Every other path (a link,
-// a pipe, a FIFO, a device, a directory where no temporary file can be made)
-// is opened and written directly, and the kernel decides whether it may be.
+// own position, as the shell's redirections are. Every other path (a pipe,
+// a FIFO, a device, a link to one, a directory where no temporary file can
+// be made) is opened and written directly, and the kernel decides whether
+// it may be.
 #ifndef MINT_TOOLS_BATCH_OUTPUT_TARGET_H
 #define MINT_TOOLS_BATCH_OUTPUT_TARGET_H
 
@@ -27,6 +30,7 @@ struct output_target {
     bool replaces;                // a temporary file, renamed onto `name` in `directory` when done
     int directory;                // the output's directory while a temporary file is in it; else -1
     const char* name;             // the output's last path component
+    char resolved[PATH_MAX];      // where the kernel's open of a linked output landed
     char temporary[NAME_MAX + 1]; // the temporary file's name in `directory`
 };
 
