@@ -225,7 +225,7 @@ static void release_key(Py_buffer *buffer) {
 /* Sets mint.RecordError for a refused record; `row` is NULL for a single
  * record, else the row's label. Returns NULL. */
 static PyObject *set_record_error(module_state *state, const mint_result *result, PyObject *row) {
-    if (result->status == MINT_BAD_ARGUMENT) {
+    if (result->status != MINT_REFUSED && result->status != MINT_INCOMPLETE) {
         PyErr_SetString(PyExc_SystemError, "mint: the C interface refused the call's arguments");
         return NULL;
     }
@@ -280,24 +280,8 @@ PyDoc_STRVAR(uuid_doc,
 "SSN. Raises RecordError when the record is refused: a given value is\n"
 "refused, or an SSN is given but neither key has all its fields.");
 
-static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {
-        "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
-        "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
-        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", NULL,
-    };
-    PyObject *values[FIELD_COUNT];
-    for (int i = 0; i < FIELD_COUNT; ++i) {
-        values[i] = Py_None;
-    }
-    int lenient = 0;
-    PyObject *key = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$pO:uuid", keywords, &values[0], &values[1],
-                                     &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
-                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key)) {
-        return NULL;
-    }
-
+/* mint.uuid's work, on values the caller holds. */
+static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenient, PyObject *key) {
     mint_person people[2] = {MINT_PERSON_INIT, MINT_PERSON_INIT};
     for (int i = 0; i < FIELD_COUNT; ++i) {
         mint_person *person = &people[i / 6];
@@ -326,12 +310,50 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     mint_derive(&people[0], &people[1], &options, identifier, &result);
     release_key(&key_buffer);
 
-    module_state *state = get_state(module);
     switch (result.status) {
         case MINT_IDENTIFIER: return PyUnicode_FromStringAndSize(identifier, MINT_ID_SIZE - 1);
         case MINT_ZERO: return Py_NewRef(state->zero_id);
         default: return set_record_error(state, &result, NULL);
     }
+}
+
+static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {
+        "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
+        "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
+        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", NULL,
+    };
+    PyObject *values[FIELD_COUNT];
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        values[i] = Py_None;
+    }
+    PyObject *lenient = Py_False;
+    PyObject *key = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$OO:uuid", keywords, &values[0], &values[1],
+                                     &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
+                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key)) {
+        return NULL;
+    }
+    /* The arguments are borrowed from the call's keyword dict, which a
+     * caller in C may pass as its own: converting one runs Python code
+     * (__bool__, __index__), which could empty that dict. Each is held until
+     * the end, as the texts' UTF-8 belongs to them. */
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        Py_INCREF(values[i]);
+    }
+    Py_INCREF(lenient);
+    Py_INCREF(key);
+    PyObject *outcome = NULL;
+    const int lenient_ssn = PyObject_IsTrue(lenient);
+    if (lenient_ssn >= 0) {
+        outcome = uuid_of(get_state(module), values, lenient_ssn, key);
+    }
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        Py_DECREF(values[i]);
+    }
+    Py_DECREF(lenient);
+    Py_DECREF(key);
+    return outcome;
 }
 
 /* Rows converted and derived per step. The step's arrays stay small and are
@@ -345,9 +367,13 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
 static int text_index(int field) { return field / 6 * 2 + field % 6; }
 static int number_index(int field) { return field / 6 * 4 + field % 6 - 2; }
 
-/* The columns of a call, as given. */
+/* The columns of a call. An object column is read from a private tuple,
+ * taken once: converting a value runs Python code (__index__, attribute
+ * look-ups), and other threads run while the GIL is released between
+ * steps, but nothing can change or free the tuple or the values it holds,
+ * whose texts the C interface reads without the GIL. */
 typedef struct {
-    PyObject *sequences[FIELD_COUNT];  /* object columns (PySequence_Fast) */
+    PyObject *snapshots[FIELD_COUNT];  /* object columns (tuples) */
     Py_buffer buffers[FIELD_COUNT];    /* number columns given as arrays */
     char kinds[FIELD_COUNT];           /* each array's item format */
 } sources;
@@ -355,27 +381,14 @@ typedef struct {
 /* One step's worth of fields and results. */
 typedef struct {
     const char *texts[TEXT_COLUMNS][CHUNK_ROWS];
-    /* The step's str objects, held while the GIL is released, so another
-     * thread changing a column list cannot free a text being read. */
-    PyObject *held[TEXT_COLUMNS][CHUNK_ROWS];
-    Py_ssize_t held_count[TEXT_COLUMNS];
     int32_t numbers[NUMBER_COLUMNS][CHUNK_ROWS];
     char identifiers[CHUNK_ROWS * MINT_ID_SIZE];
     mint_result results[CHUNK_ROWS];
 } chunk;
 
-static void release_held(chunk *step) {
-    for (int column = 0; column < TEXT_COLUMNS; ++column) {
-        for (Py_ssize_t i = 0; i < step->held_count[column]; ++i) {
-            Py_DECREF(step->held[column][i]);
-        }
-        step->held_count[column] = 0;
-    }
-}
-
 static void release_sources(sources *given) {
     for (int field = 0; field < FIELD_COUNT; ++field) {
-        Py_XDECREF(given->sequences[field]);
+        Py_XDECREF(given->snapshots[field]);
         if (given->buffers[field].obj != NULL) {
             PyBuffer_Release(&given->buffers[field]);
         }
@@ -463,7 +476,7 @@ static int number_buffer(sources *given, int field, PyObject *column, Py_ssize_t
 /* Converts rows [start, start + count) of the object columns into `step`
  * and points `columns` at the step's arrays (and into the buffers).
  * Returns 0, or -1 with an exception set. */
-static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start, Py_ssize_t count, chunk *step,
+static int convert_step(const sources *given, Py_ssize_t start, Py_ssize_t count, chunk *step,
                         mint_columns *columns) {
     column_arrays arrays;
     memset(&arrays, 0, sizeof arrays);
@@ -476,25 +489,17 @@ static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start,
             arrays.numbers[field] = numbers;
             continue;
         }
-        PyObject *sequence = given->sequences[field];
-        if (sequence == NULL) {
+        PyObject *snapshot = given->snapshots[field];
+        if (snapshot == NULL) {
             continue;
         }
-        /* A list may change while the GIL was released between steps. */
-        if (PySequence_Fast_GET_SIZE(sequence) != rows) {
-            PyErr_Format(PyExc_RuntimeError, "column %s changed size during the call", field_name(field));
-            return -1;
-        }
-        PyObject **items = PySequence_Fast_ITEMS(sequence) + start;
+        PyObject *const *items = &PyTuple_GET_ITEM(snapshot, start);
         if (field_is_text(field)) {
-            const int column = text_index(field);
-            const char **texts = step->texts[column];
+            const char **texts = step->texts[text_index(field)];
             for (Py_ssize_t i = 0; i < count; ++i) {
                 if (text_value(items[i], field, start + i, &texts[i]) < 0) {
                     return -1;
                 }
-                step->held[column][i] = Py_NewRef(items[i]);
-                step->held_count[column] = i + 1;
             }
             arrays.texts[field] = texts;
         } else {
@@ -526,17 +531,15 @@ static int derive_all(module_state *state, const sources *given, Py_ssize_t rows
     for (Py_ssize_t start = 0; start < rows; start += CHUNK_ROWS) {
         const Py_ssize_t count = rows - start < CHUNK_ROWS ? rows - start : CHUNK_ROWS;
         mint_columns columns;
-        if (convert_step(given, rows, start, count, step, &columns) < 0) {
-            release_held(step);
+        if (convert_step(given, start, count, step, &columns) < 0) {
             return -1;
         }
         int32_t status;
         Py_BEGIN_ALLOW_THREADS
         status = mint_derive_columns(&columns, (size_t)count, options, step->identifiers, step->results);
         Py_END_ALLOW_THREADS
-        release_held(step);
         if (status != 0) {
-            const mint_result bad = {MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+            const mint_result bad = {status, MINT_FIELD_NONE, 0};
             set_record_error(state, &bad, NULL);
             return -1;
         }
@@ -582,53 +585,61 @@ PyDoc_STRVAR(derive_columns_doc,
 "naming it by index[row] (or its position when index is None).\n"
 "The derivation runs with the GIL released.");
 
-static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", NULL};
-    PyObject *columns;
-    Py_ssize_t rows;
-    int lenient = 0;
-    int raise_refused = 0;
-    PyObject *key = Py_None;
-    PyObject *index = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!n|$pOpO:derive_columns", keywords, &PyDict_Type, &columns,
-                                     &rows, &lenient, &key, &raise_refused, &index)) {
-        return NULL;
-    }
-    if (rows < 0) {
-        PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
-        return NULL;
-    }
-
-    sources given;
-    memset(&given, 0, sizeof given);
+/* Takes each column of `columns`, a dict no other code can reach: a number
+ * buffer, or a private tuple of its values. Returns 0, or -1 with an
+ * exception set. */
+static int take_columns(sources *given, PyObject *columns, Py_ssize_t rows) {
     Py_ssize_t known = 0;
     for (int field = 0; field < FIELD_COUNT; ++field) {
-        PyObject *column = PyDict_GetItemString(columns, field_name(field));
+        PyObject *name = PyUnicode_FromString(field_name(field));
+        if (name == NULL) {
+            return -1;
+        }
+        PyObject *column = PyDict_GetItemWithError(columns, name);
+        Py_DECREF(name);
         if (column == NULL) {
+            if (PyErr_Occurred()) {
+                return -1;
+            }
             continue;
         }
         ++known;
-        if (column == Py_None) {
-            continue;
-        }
-        int taken = field_is_text(field) ? 0 : number_buffer(&given, field, column, rows);
-        if (taken == 0) {
-            given.sequences[field] = PySequence_Fast(column, "a column must be a sequence");
-            taken = given.sequences[field] == NULL ||
-                            check_length(field, PySequence_Fast_GET_SIZE(given.sequences[field]), rows) < 0
-                        ? -1
-                        : 1;
+        int taken = 1;
+        if (column != Py_None) {
+            taken = field_is_text(field) ? 0 : number_buffer(given, field, column, rows);
+            if (taken == 0) {
+                given->snapshots[field] = PySequence_Tuple(column);
+                taken = given->snapshots[field] == NULL ||
+                                check_length(field, PyTuple_GET_SIZE(given->snapshots[field]), rows) < 0
+                            ? -1
+                            : 1;
+            }
         }
         if (taken < 0) {
-            release_sources(&given);
-            return NULL;
+            return -1;
         }
     }
     if (known != PyDict_GET_SIZE(columns)) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: the dict holds a key that names no field");
+        return -1;
+    }
+    return 0;
+}
+
+/* derive_columns' work, on arguments the caller holds. */
+static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ssize_t rows, int lenient,
+                                   PyObject *key, int raise_refused, PyObject *index) {
+    sources given;
+    memset(&given, 0, sizeof given);
+    /* The caller's dict may change while a column is read (its __iter__ is
+     * Python code) and free the column: the columns are read from a copy. */
+    PyObject *own_columns = PyDict_Copy(columns);
+    if (own_columns == NULL || take_columns(&given, own_columns, rows) < 0) {
+        Py_XDECREF(own_columns);
         release_sources(&given);
         return NULL;
     }
+    Py_DECREF(own_columns);
 
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
     Py_buffer key_buffer;
@@ -642,15 +653,44 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
         if (step == NULL) {
             PyErr_NoMemory();
         }
-    } else {
-        memset(step->held_count, 0, sizeof step->held_count);
-        if (derive_all(get_state(module), &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
-            Py_CLEAR(identifiers);
-        }
+        Py_CLEAR(identifiers);
+    } else if (derive_all(state, &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
+        Py_CLEAR(identifiers);
     }
     PyMem_Free(step);
     release_key(&key_buffer);
     release_sources(&given);
+    return identifiers;
+}
+
+static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", NULL};
+    PyObject *arguments[6] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOO:derive_columns", keywords, &PyDict_Type,
+                                     &arguments[0], &arguments[1], &arguments[2], &arguments[3], &arguments[4],
+                                     &arguments[5])) {
+        return NULL;
+    }
+    /* Borrowed from the call, as in uuid: held, as Python code runs before
+     * they are used. */
+    for (int i = 0; i < 6; ++i) {
+        Py_INCREF(arguments[i]);
+    }
+    PyObject *identifiers = NULL;
+    const Py_ssize_t rows = PyNumber_AsSsize_t(arguments[1], PyExc_OverflowError);
+    const int lenient = rows == -1 && PyErr_Occurred() ? -1 : PyObject_IsTrue(arguments[2]);
+    const int raise_refused = lenient < 0 ? -1 : PyObject_IsTrue(arguments[4]);
+    if (raise_refused < 0) {
+        /* An exception is set. */
+    } else if (rows < 0) {
+        PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
+    } else {
+        identifiers = derive_columns_of(get_state(module), arguments[0], rows, lenient, arguments[3], raise_refused,
+                                        arguments[5]);
+    }
+    for (int i = 0; i < 6; ++i) {
+        Py_DECREF(arguments[i]);
+    }
     return identifiers;
 }
 
