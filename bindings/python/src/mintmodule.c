@@ -14,10 +14,15 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "key_text.h"
 #include "mint.h"
 
 #define FIELD_COUNT 12
@@ -92,6 +97,46 @@ static int is_pandas_na(PyObject *value) {
     return same;
 }
 
+/* 1 when `value` is a numpy floating-point scalar that is no Python float
+ * (numpy.float32, numpy.float16, numpy.longdouble), 0 when not, -1 on
+ * error. Only a loaded numpy can have made one, so this never imports it. */
+static int is_numpy_floating(PyObject *value) {
+    PyObject *name = PyUnicode_FromString("numpy");
+    if (name == NULL) {
+        return -1;
+    }
+    PyObject *numpy = PyImport_GetModule(name);
+    Py_DECREF(name);
+    if (numpy == NULL) {
+        return PyErr_Occurred() ? -1 : 0;
+    }
+    PyObject *floating = PyObject_GetAttrString(numpy, "floating");
+    Py_DECREF(numpy);
+    if (floating == NULL) {
+        PyErr_Clear();
+        return 0;
+    }
+    const int is = PyType_Check(floating) ? PyObject_IsInstance(value, floating) : 0;
+    Py_DECREF(floating);
+    return is;
+}
+
+/* A numpy floating-point scalar as a Python float, exactly: NULL with no
+ * exception when its value has no double of the same value (a long double
+ * with a fraction too small for a double), which no whole 32-bit number
+ * is. NaN stays NaN. */
+static PyObject *exact_float(PyObject *value) {
+    PyObject *as_float = PyNumber_Float(value);
+    if (as_float == NULL || isnan(PyFloat_AS_DOUBLE(as_float))) {
+        return as_float;
+    }
+    const int same = PyObject_RichCompareBool(value, as_float, Py_EQ);
+    if (same <= 0) {
+        Py_CLEAR(as_float);
+    }
+    return as_float;
+}
+
 /* numpy.bool_ has __index__, but a truth value is no gender or date. */
 static int is_bool(PyObject *value) {
     return PyBool_Check(value) || strcmp(Py_TYPE(value)->tp_name, "numpy.bool_") == 0;
@@ -120,6 +165,23 @@ static int text_value(PyObject *value, int field, Py_ssize_t row, const char **t
     if (value == Py_None || (PyFloat_Check(value) && isnan(PyFloat_AS_DOUBLE(value)))) {
         *text = NULL;
         return 0;
+    }
+    const int floating = is_numpy_floating(value);
+    if (floating < 0) {
+        return -1;
+    }
+    if (floating) {
+        /* A NaN of numpy's narrower or wider floats is not given, as a float's. */
+        PyObject *as_float = PyNumber_Float(value);
+        if (as_float == NULL) {
+            return -1;
+        }
+        const int nan = isnan(PyFloat_AS_DOUBLE(as_float));
+        Py_DECREF(as_float);
+        if (nan) {
+            *text = NULL;
+            return 0;
+        }
     }
     const int na = is_pandas_na(value);
     if (na != 0) {
@@ -177,6 +239,22 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
         Py_DECREF(integer);
         return status;
     }
+    const int floating = is_numpy_floating(value);
+    if (floating < 0) {
+        return -1;
+    }
+    if (floating) {
+        /* numpy.float64 is a float; its narrower and wider kin are judged
+         * by the same rule, on their exact value. */
+        PyObject *as_float = exact_float(value);
+        if (as_float == NULL) {
+            *number = REFUSED_NUMBER;
+            return PyErr_Occurred() ? -1 : 0;
+        }
+        const int status = number_value(as_float, field, row, number);
+        Py_DECREF(as_float);
+        return status;
+    }
     const int na = is_pandas_na(value);
     if (na != 0) {
         *number = MINT_NOT_GIVEN;
@@ -188,11 +266,185 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
     return -1;
 }
 
-/* The secret of a keyed identifier: None, or a non-empty bytes-like
- * object. Fills *options' key from *buffer, which the caller releases with
- * release_key when this returned 0. Returns 0, or -1 with an exception set. */
-static int key_option(PyObject *key, Py_buffer *buffer, mint_options *options) {
-    buffer->obj = NULL;
+/* The shortest secret a key= may be: as short as a key file's may be. */
+#define KEY_MIN_BYTES (MINT_KEY_TEXT_MIN_DIGITS / 2)
+
+/* Raises the OSError of `error` (FileNotFoundError for ENOENT, ...), whose
+ * text is `message` alone, as the programs print it. */
+static void raise_os_error(int error, PyObject *message) {
+    PyObject *number = PyLong_FromLong(error);
+    /* OSError(errno, text) picks the subclass for the errno. */
+    PyObject *probe = number == NULL ? NULL : PyObject_CallFunctionObjArgs(PyExc_OSError, number, message, NULL);
+    PyObject *raised = probe == NULL ? NULL : PyObject_CallOneArg((PyObject *)Py_TYPE(probe), message);
+    if (raised != NULL && PyObject_SetAttrString(raised, "errno", number) == 0) {
+        PyErr_SetObject((PyObject *)Py_TYPE(raised), raised);
+    }
+    Py_XDECREF(raised);
+    Py_XDECREF(probe);
+    Py_XDECREF(number);
+}
+
+/* Reads the key file at `path` (str, bytes or os.PathLike) into *secret, by
+ * the programs' rules and with their words: OSError when it cannot be
+ * opened or read, ValueError when it holds no key, and a UserWarning when
+ * group or others may read or write it. Returns 0, or -1 with an exception
+ * set and *secret wiped. */
+static int read_key_into(PyObject *path, mint_key_text *secret) {
+    mint_key_text_start(secret);
+    PyObject *encoded = NULL;
+    if (!PyUnicode_FSConverter(path, &encoded)) {
+        return -1;
+    }
+    PyObject *shown = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded));
+    if (shown == NULL) {
+        Py_DECREF(encoded);
+        return -1;
+    }
+    int fd;
+    int error = 0;
+    Py_BEGIN_ALLOW_THREADS
+    fd = open(PyBytes_AS_STRING(encoded), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+    }
+    Py_END_ALLOW_THREADS
+    Py_DECREF(encoded);
+    if (fd < 0) {
+        PyObject *message = PyUnicode_FromFormat("Unable to open key file '%U'.", shown);
+        if (message != NULL) {
+            raise_os_error(error, message);
+            Py_DECREF(message);
+        }
+        Py_DECREF(shown);
+        return -1;
+    }
+    struct stat status;
+    const int shared = fstat(fd, &status) == 0 && (status.st_mode & 077) != 0;
+    unsigned char chunk[256];
+    int fault = MINT_KEY_TEXT_OK;
+    int failed = 0;
+    for (;;) {
+        ssize_t got;
+        Py_BEGIN_ALLOW_THREADS
+        got = read(fd, chunk, sizeof chunk);
+        error = got < 0 ? errno : 0;
+        Py_END_ALLOW_THREADS
+        if (got < 0 && error == EINTR) {
+            if (PyErr_CheckSignals() < 0) {
+                failed = 1;
+                break;
+            }
+            continue;
+        }
+        if (got < 0) {
+            PyObject *message = PyUnicode_FromFormat("Unable to read key file '%U'.", shown);
+            if (message != NULL) {
+                raise_os_error(error, message);
+                Py_DECREF(message);
+            }
+            failed = 1;
+            break;
+        }
+        if (got == 0) {
+            fault = mint_key_text_finish(secret);
+            break;
+        }
+        fault = mint_key_text_take(secret, chunk, (size_t)got);
+        if (fault != MINT_KEY_TEXT_OK) {
+            break;
+        }
+    }
+    close(fd);
+    mint_key_text_wipe(chunk, sizeof chunk);
+    if (!failed && fault != MINT_KEY_TEXT_OK) {
+        PyErr_Format(PyExc_ValueError, "Key file '%U' is not a key: %s.", shown, mint_key_text_fault(fault));
+        failed = 1;
+    }
+    if (!failed && shared &&
+        PyErr_WarnFormat(PyExc_UserWarning, 1,
+                         "key file '%U' is open to other users; keep it to its owner (chmod 600).", shown) < 0) {
+        failed = 1;  /* the warning was made an error */
+    }
+    Py_DECREF(shown);
+    if (failed) {
+        mint_key_text_wipe(secret, sizeof *secret);
+        return -1;
+    }
+    return 0;
+}
+
+/* The secret of a call's options, from key= or key_file=, held until
+ * release_key. */
+typedef struct {
+    Py_buffer view;        /* key='s buffer; view.obj is NULL when none */
+    unsigned char *copy;   /* key='s bytes in order, when its buffer is not contiguous */
+    Py_ssize_t copy_size;
+    int from_file;         /* the secret is in `file` */
+    mint_key_text file;
+} key_hold;
+
+static void release_key(key_hold *hold) {
+    if (hold->copy != NULL) {
+        mint_key_text_wipe(hold->copy, (size_t)hold->copy_size);
+        PyMem_Free(hold->copy);
+        hold->copy = NULL;
+    }
+    if (hold->view.obj != NULL) {
+        PyBuffer_Release(&hold->view);
+        hold->view.obj = NULL;
+    }
+    if (hold->from_file) {
+        mint_key_text_wipe(&hold->file, sizeof hold->file);
+        hold->from_file = 0;
+    }
+}
+
+/* Refuses a key= that can be mistaken: one shorter than a key file's
+ * secret, or a key file's text (hex digits) where its secret belongs, which
+ * would silently give other identifiers than the programs give for that
+ * file. The messages never show the key. Returns 0, or -1 with an
+ * exception set. */
+static int check_key_bytes(const unsigned char *bytes, Py_ssize_t length) {
+    if (length == 0) {
+        /* No key would silently mean unkeyed identifiers. */
+        PyErr_SetString(PyExc_ValueError, "key must not be empty (None gives unkeyed identifiers)");
+        return -1;
+    }
+    if (length < KEY_MIN_BYTES) {
+        PyErr_SetString(PyExc_ValueError, "key must hold at least 16 bytes, as a key file's secret does");
+        return -1;
+    }
+    if (mint_key_text_resembles(bytes, (size_t)length)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "key holds the text of a key file (hex digits), not its secret: read the file with "
+                        "mint.read_key(path), or pass key_file=path");
+        return -1;
+    }
+    return 0;
+}
+
+/* The secret of a keyed identifier: key=, None or a bytes-like object of 16
+ * bytes or more, or key_file=, the path of a key file; not both. Fills
+ * *options' key from *hold, which the caller releases with release_key when
+ * this returned 0. Returns 0, or -1 with an exception set. */
+static int key_option(PyObject *key, PyObject *key_file, key_hold *hold, mint_options *options) {
+    hold->view.obj = NULL;
+    hold->copy = NULL;
+    hold->copy_size = 0;
+    hold->from_file = 0;
+    if (key != Py_None && key_file != Py_None) {
+        PyErr_SetString(PyExc_TypeError, "give key= or key_file=, not both");
+        return -1;
+    }
+    if (key_file != Py_None) {
+        if (read_key_into(key_file, &hold->file) < 0) {
+            return -1;
+        }
+        hold->from_file = 1;
+        options->key = hold->file.bytes;
+        options->key_length = hold->file.digits / 2;
+        return 0;
+    }
     if (key == Py_None) {
         return 0;
     }
@@ -200,26 +452,35 @@ static int key_option(PyObject *key, Py_buffer *buffer, mint_options *options) {
         PyErr_SetString(PyExc_TypeError, "key must be bytes-like, not str (encode it first)");
         return -1;
     }
-    if (PyObject_GetBuffer(key, buffer, PyBUF_SIMPLE) < 0) {
+    /* Any buffer, also a strided one (a memoryview slice): its bytes in order. */
+    if (PyObject_GetBuffer(key, &hold->view, PyBUF_FULL_RO) < 0) {
+        hold->view.obj = NULL;
         PyErr_Format(PyExc_TypeError, "key must be bytes-like or None, not %.100s", Py_TYPE(key)->tp_name);
         return -1;
     }
-    if (buffer->len == 0) {
-        PyBuffer_Release(buffer);
-        buffer->obj = NULL;
-        /* No key would silently mean unkeyed identifiers. */
-        PyErr_SetString(PyExc_ValueError, "key must not be empty (None gives unkeyed identifiers)");
+    const unsigned char *bytes = hold->view.buf;
+    const Py_ssize_t length = hold->view.len;
+    if (!PyBuffer_IsContiguous(&hold->view, 'C')) {
+        hold->copy = PyMem_Malloc(length > 0 ? (size_t)length : 1);
+        if (hold->copy == NULL) {
+            release_key(hold);
+            PyErr_NoMemory();
+            return -1;
+        }
+        hold->copy_size = length;
+        if (PyBuffer_ToContiguous(hold->copy, &hold->view, length, 'C') < 0) {
+            release_key(hold);
+            return -1;
+        }
+        bytes = hold->copy;
+    }
+    if (check_key_bytes(bytes, length) < 0) {
+        release_key(hold);
         return -1;
     }
-    options->key = (const unsigned char *)buffer->buf;
-    options->key_length = (size_t)buffer->len;
+    options->key = bytes;
+    options->key_length = (size_t)length;
     return 0;
-}
-
-static void release_key(Py_buffer *buffer) {
-    if (buffer->obj != NULL) {
-        PyBuffer_Release(buffer);
-    }
 }
 
 /* Sets mint.RecordError for a refused record; `row` is NULL for a single
@@ -271,17 +532,21 @@ PyDoc_STRVAR(uuid_doc,
 "     patient_birth_year=None, patient_birth_month=None, patient_birth_day=None,\n"
 "     policy_name=None, policy_ssn=None, policy_gender=None,\n"
 "     policy_birth_year=None, policy_birth_month=None, policy_birth_day=None,\n"
-"     *, lenient_ssn=False, key=None)\n"
+"     *, lenient_ssn=False, key=None, key_file=None)\n"
 "--\n"
 "\n"
 "The identifier of one record, given by keyword; None means not given.\n"
 "\n"
 "Returns the 12-character identifier, or '000000000000' when nobody has an\n"
 "SSN. Raises RecordError when the record is refused: a given value is\n"
-"refused, or an SSN is given but neither key has all its fields.");
+"refused, or an SSN is given but neither key has all its fields.\n"
+"\n"
+"key: the secret of keyed identifiers, 16 bytes or more (read a key file\n"
+"with read_key); key_file: the path of a key file to read it from.");
 
 /* mint.uuid's work, on values the caller holds. */
-static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenient, PyObject *key) {
+static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenient, PyObject *key,
+                         PyObject *key_file) {
     mint_person people[2] = {MINT_PERSON_INIT, MINT_PERSON_INIT};
     for (int i = 0; i < FIELD_COUNT; ++i) {
         mint_person *person = &people[i / 6];
@@ -300,15 +565,15 @@ static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenie
     }
 
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
-    Py_buffer key_buffer;
-    if (key_option(key, &key_buffer, &options) < 0) {
+    key_hold key_held;
+    if (key_option(key, key_file, &key_held, &options) < 0) {
         return NULL;
     }
     char identifier[MINT_ID_SIZE];
     mint_result result;
     /* One record takes well under a microsecond: not worth releasing the GIL. */
     mint_derive(&people[0], &people[1], &options, identifier, &result);
-    release_key(&key_buffer);
+    release_key(&key_held);
 
     switch (result.status) {
         case MINT_IDENTIFIER: return PyUnicode_FromStringAndSize(identifier, MINT_ID_SIZE - 1);
@@ -321,7 +586,7 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     static char *keywords[] = {
         "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
         "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
-        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", NULL,
+        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", "key_file", NULL,
     };
     PyObject *values[FIELD_COUNT];
     for (int i = 0; i < FIELD_COUNT; ++i) {
@@ -329,9 +594,11 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     }
     PyObject *lenient = Py_False;
     PyObject *key = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$OO:uuid", keywords, &values[0], &values[1],
+    PyObject *key_file = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$OOO:uuid", keywords, &values[0], &values[1],
                                      &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
-                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key)) {
+                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key,
+                                     &key_file)) {
         return NULL;
     }
     /* The arguments are borrowed from the call's keyword dict, which a
@@ -343,16 +610,18 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     }
     Py_INCREF(lenient);
     Py_INCREF(key);
+    Py_INCREF(key_file);
     PyObject *outcome = NULL;
     const int lenient_ssn = PyObject_IsTrue(lenient);
     if (lenient_ssn >= 0) {
-        outcome = uuid_of(get_state(module), values, lenient_ssn, key);
+        outcome = uuid_of(get_state(module), values, lenient_ssn, key, key_file);
     }
     for (int i = 0; i < FIELD_COUNT; ++i) {
         Py_DECREF(values[i]);
     }
     Py_DECREF(lenient);
     Py_DECREF(key);
+    Py_DECREF(key_file);
     return outcome;
 }
 
@@ -573,7 +842,7 @@ static int derive_all(module_state *state, const sources *given, Py_ssize_t rows
 
 PyDoc_STRVAR(derive_columns_doc,
 "derive_columns($module, columns, rows, /, *, lenient_ssn=False, key=None,\n"
-"               raise_refused=False, index=None)\n"
+"               raise_refused=False, index=None, key_file=None)\n"
 "--\n"
 "\n"
 "Identifiers of `rows` records, from a dict of columns of that length (the\n"
@@ -628,7 +897,7 @@ static int take_columns(sources *given, PyObject *columns, Py_ssize_t rows) {
 
 /* derive_columns' work, on arguments the caller holds. */
 static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ssize_t rows, int lenient,
-                                   PyObject *key, int raise_refused, PyObject *index) {
+                                   PyObject *key, PyObject *key_file, int raise_refused, PyObject *index) {
     sources given;
     memset(&given, 0, sizeof given);
     /* The caller's dict may change while a column is read (its __iter__ is
@@ -642,8 +911,8 @@ static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ss
     Py_DECREF(own_columns);
 
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
-    Py_buffer key_buffer;
-    if (key_option(key, &key_buffer, &options) < 0) {
+    key_hold key_held;
+    if (key_option(key, key_file, &key_held, &options) < 0) {
         release_sources(&given);
         return NULL;
     }
@@ -658,22 +927,22 @@ static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ss
         Py_CLEAR(identifiers);
     }
     PyMem_Free(step);
-    release_key(&key_buffer);
+    release_key(&key_held);
     release_sources(&given);
     return identifiers;
 }
 
 static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", NULL};
-    PyObject *arguments[6] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOO:derive_columns", keywords, &PyDict_Type,
+    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", "key_file", NULL};
+    PyObject *arguments[7] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None, Py_None};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOOO:derive_columns", keywords, &PyDict_Type,
                                      &arguments[0], &arguments[1], &arguments[2], &arguments[3], &arguments[4],
-                                     &arguments[5])) {
+                                     &arguments[5], &arguments[6])) {
         return NULL;
     }
     /* Borrowed from the call, as in uuid: held, as Python code runs before
      * they are used. */
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         Py_INCREF(arguments[i]);
     }
     PyObject *identifiers = NULL;
@@ -685,16 +954,39 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
     } else if (rows < 0) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
     } else {
-        identifiers = derive_columns_of(get_state(module), arguments[0], rows, lenient, arguments[3], raise_refused,
-                                        arguments[5]);
+        identifiers = derive_columns_of(get_state(module), arguments[0], rows, lenient, arguments[3], arguments[6],
+                                        raise_refused, arguments[5]);
     }
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         Py_DECREF(arguments[i]);
     }
     return identifiers;
 }
 
+PyDoc_STRVAR(read_key_doc,
+"read_key($module, path, /)\n"
+"--\n"
+"\n"
+"The secret in the key file at `path`, as bytes, read exactly as mintbatch\n"
+"and mintsolo read --key-file: hex digits in either case, whitespace\n"
+"ignored, an even number of 32 to 1024 digits. Raises OSError when the\n"
+"file cannot be opened or read and ValueError when it holds no key, with\n"
+"the programs' words; warns (UserWarning) when group or others may read or\n"
+"write the file.");
+
+static PyObject *mint_read_key(PyObject *module, PyObject *path) {
+    (void)module;
+    mint_key_text secret;
+    if (read_key_into(path, &secret) < 0) {
+        return NULL;
+    }
+    PyObject *key = PyBytes_FromStringAndSize((const char *)secret.bytes, (Py_ssize_t)(secret.digits / 2));
+    mint_key_text_wipe(&secret, sizeof secret);
+    return key;
+}
+
 static PyMethodDef mint_methods[] = {
+    {"read_key", mint_read_key, METH_O, read_key_doc},
     {"uuid", (PyCFunction)(void (*)(void))mint_uuid, METH_VARARGS | METH_KEYWORDS, uuid_doc},
     {"derive_columns", (PyCFunction)(void (*)(void))mint_derive_columns_py, METH_VARARGS | METH_KEYWORDS,
      derive_columns_doc},

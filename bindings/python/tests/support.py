@@ -55,6 +55,17 @@ def keyed_reference(row, key):
     return None
 
 
+def write_test_key(directory):
+    """The project's test key file (tests/data/keys/test.key), copied into
+    `directory` for its owner alone; its path."""
+    path = os.path.join(directory, "test.key")
+    with open(os.path.join(SOURCE_DIR, "tests", "data", "keys", "test.key"), "rb") as source:
+        content = source.read()
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as file:
+        file.write(content)
+    return path
+
+
 def program(variable):
     """The path of a program the build passes in `variable`; skips without it."""
     path = os.environ.get(variable)
@@ -71,13 +82,14 @@ def write_generated_records(path, count, seed, extra_lines=()):
             out.write(line.encode("latin-1") + b"\n")
 
 
-def mintbatch_identifiers(input_path):
+def mintbatch_identifiers(input_path, *options):
     """mintbatch's identifier for every line after the header: the text it
-    appends to a processed line, None for a line it copies unchanged."""
+    appends to a processed line, None for a line it copies unchanged.
+    `options` go before the file names (--key-file PATH, say)."""
     with tempfile.TemporaryDirectory() as scratch:
         output_path = os.path.join(scratch, "out.csv")
-        subprocess.run([program("MINT_TEST_MINTBATCH"), input_path, output_path], stdout=subprocess.DEVNULL,
-                       check=True)
+        subprocess.run([program("MINT_TEST_MINTBATCH"), *options, input_path, output_path],
+                       stdout=subprocess.DEVNULL, check=True)
         with open(input_path, "rb") as file:
             inputs = file.read().split(b"\n")[1:]
         with open(output_path, "rb") as file:

@@ -48,7 +48,7 @@ class Columns(unittest.TestCase):
         self.assertEqual(mint.uuids(columns_of(records), lenient_ssn=True), one_by_one(records, lenient_ssn=True))
 
     def test_key_as_uuid_takes_it(self):
-        key = b"secret"
+        key = b"a secret of the study"
         self.assertEqual(mint.uuids(columns_of(RECORDS), key=key), one_by_one(RECORDS, key=key))
 
     def test_missing_columns_are_not_given(self):
