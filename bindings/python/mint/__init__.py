@@ -30,7 +30,8 @@ from . import _mint
 from ._columns import number_column, text_column
 from ._mint import FIELDS, RecordError, read_key, uuid
 
-__all__ = ["uuid", "uuids", "read_key", "RecordError", "FIELDS", "TEXT_FIELDS", "NUMBER_FIELDS", "CSV_OPTIONS", "__version__"]
+__all__ = ["uuid", "uuids", "read_key", "RecordError", "FIELDS", "TEXT_FIELDS", "NUMBER_FIELDS", "CSV_OPTIONS",
+           "__version__"]
 
 __version__: str = _mint.__version__
 

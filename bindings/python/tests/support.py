@@ -66,6 +66,16 @@ def write_test_key(directory):
     return path
 
 
+def assert_same_identifiers(test, got, expected):
+    """Fails `test` unless the two lists of identifiers are equal, naming the
+    first row that differs (unittest's diff of long lists takes minutes)."""
+    test.assertEqual(len(got), len(expected), "other numbers of rows")
+    differ = [row for row, (a, b) in enumerate(zip(got, expected)) if a != b]
+    if differ:
+        first = differ[0]
+        test.fail(f"{len(differ)} of {len(got)} rows differ; row {first}: {got[first]!r}, expected {expected[first]!r}")
+
+
 def program(variable):
     """The path of a program the build passes in `variable`; skips without it."""
     path = os.environ.get(variable)

@@ -5,7 +5,8 @@ import tempfile
 import unittest
 
 import mint
-from support import mintbatch_identifiers, program, write_generated_records, write_test_key
+from support import (assert_same_identifiers, mintbatch_identifiers, program, write_generated_records,
+                     write_test_key)
 
 RECORDS = 100_000
 
@@ -72,7 +73,7 @@ class OnACluster(unittest.TestCase):
             ddf = dask.dataframe.read_csv(self.path, blocksize=2_000_000, **mint.CSV_OPTIONS)
             with_ids = mint.dask.uuids(ddf, key_file=key_path)
         # The file is gone: the workers got its secret, not its path.
-        self.assertEqual(with_ids.compute()["uuid"].tolist(), expected)
+        assert_same_identifiers(self, with_ids.compute()["uuid"].tolist(), expected)
 
     def test_keys_that_cannot_be_used_are_refused_at_once(self):
         import dask.dataframe

@@ -4,7 +4,8 @@ import tempfile
 import unittest
 
 import mint
-from support import EXAMPLES_CSV, mintbatch_identifiers, program, write_generated_records, write_test_key
+from support import (EXAMPLES_CSV, assert_same_identifiers, mintbatch_identifiers, program, write_generated_records,
+                     write_test_key)
 from test_uuid import REFUSALS
 
 try:
@@ -71,8 +72,8 @@ class SameAsMintbatch(unittest.TestCase):
         write_generated_records(path, 2000, 13)
         key_path = write_test_key(self.scratch.name)
         expected = mintbatch_identifiers(path, "--key-file", key_path)
-        self.assertEqual(mint.uuids(self.read(path), key_file=key_path).tolist(), expected)
-        self.assertEqual(mint.uuids(self.read(path), key=mint.read_key(key_path)).tolist(), expected)
+        assert_same_identifiers(self, mint.uuids(self.read(path), key_file=key_path).tolist(), expected)
+        assert_same_identifiers(self, mint.uuids(self.read(path), key=mint.read_key(key_path)).tolist(), expected)
         self.assertNotEqual(mintbatch_identifiers(path), expected)
 
     def test_keyed_calls_agree_with_single_records(self):

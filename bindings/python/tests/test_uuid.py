@@ -360,7 +360,8 @@ class KeyFiles(unittest.TestCase):
                 warnings.simplefilter("error")
                 path = self.key_file(content)
                 self.assertEqual(mint.read_key(path), bytes.fromhex(secret))
-                self.assertEqual(mint.uuid(**JANE, key_file=path), keyed_reference(csv_row(JANE), bytes.fromhex(secret)))
+                self.assertEqual(mint.uuid(**JANE, key_file=path),
+                                 keyed_reference(csv_row(JANE), bytes.fromhex(secret)))
 
     def test_the_project_test_key_gives_its_worked_examples(self):
         with open(os.path.join(SOURCE_DIR, "tests", "data", "keys", "test.key")) as file:
