@@ -20,8 +20,12 @@
 # its info and pedantic levels stays, for these reasons:
 # - binary-has-unneeded-section .comment: CMake strips with plain `strip`,
 #   which keeps the compilers' version notes; harmless.
-# - no-symbols-control-file: the shlibs file gives the dependency; a symbols
-#   file would list every exported function version by hand.
+# - no-symbols-control-file for libmintcore1: its functions are C++ names
+#   without a version node (as the libraries it stands in for export them),
+#   and the shlibs file gives the dependency. libmint1 ships a symbols file
+#   (debian/libmint1/symbols): each function with its version node and the
+#   release that brought it, so that a program needs only the release whose
+#   functions it calls.
 # - hardening-no-fortify-functions for the PostgreSQL module: it is built
 #   with _FORTIFY_SOURCE=2 (it calls __explicit_bzero_chk), but calls none of
 #   the fortified functions lintian looks for.
@@ -135,7 +139,7 @@ set(mint_shared_library_control
 set(CPACK_DEBIAN_CORE_PACKAGE_CONTROL_EXTRA ${mint_shared_library_control})
 
 set(CPACK_DEBIAN_C_PACKAGE_NAME libmint1)
-set(CPACK_DEBIAN_C_PACKAGE_CONTROL_EXTRA ${mint_shared_library_control})
+set(CPACK_DEBIAN_C_PACKAGE_CONTROL_EXTRA ${mint_shared_library_control} ${CMAKE_CURRENT_LIST_DIR}/debian/libmint1/symbols)
 set(CPACK_DEBIAN_C_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_C_DESCRIPTION "deterministic patient identifiers - C interface library
 ${mint_about}

@@ -260,7 +260,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const mint::uuid_key* key = secret.empty() ? nullptr : &prepared;
 
     for (const bool strict : {true, false}) {
-        const mint_options options{strict ? MINT_SSN_STRICT : MINT_SSN_LENIENT, secret.data(), secret.size()};
+        // An empty secret goes as no key: a key pointer of length 0 is refused.
+        const mint_options options{strict ? MINT_SSN_STRICT : MINT_SSN_LENIENT,
+                                   secret.empty() ? nullptr : secret.data(), secret.size()};
         const record_path& path = strict ? strict_path : lenient_path;
         std::vector<char> identifiers(records.size() * MINT_ID_SIZE);
         std::vector<mint_result> results(records.size());

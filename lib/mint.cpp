@@ -156,9 +156,9 @@ struct call_options {
     const mint::uuid_key* key_or_null() const { return keyed ? &key : nullptr; }
 };
 
-// False when the options are wrong.
-bool read_options(const mint_options* options, call_options* call) {
-    if (options == nullptr) return true;
+// 0 when the options are right, else the status that refuses the call.
+int32_t read_options(const mint_options* options, call_options* call) {
+    if (options == nullptr) return 0;
     switch (options->ssn_rule) {
         case MINT_SSN_STRICT:
             call->rule = fields::ssn_rule::strict;
@@ -167,15 +167,16 @@ bool read_options(const mint_options* options, call_options* call) {
             call->rule = fields::ssn_rule::lenient;
             break;
         default:
-            return false;
+            return MINT_BAD_ARGUMENT;
     }
     // A length without its bytes is a caller's mistake, never an unkeyed call.
-    if (options->key == nullptr) return options->key_length == 0;
-    if (options->key_length > 0) {
-        mint::uuid_key_init(&call->key, options->key, options->key_length);
-        call->keyed = true;
-    }
-    return true;
+    if (options->key == nullptr) return options->key_length == 0 ? 0 : MINT_BAD_ARGUMENT;
+    // Nor is a key of no bytes: an empty secret read from somewhere would
+    // otherwise give identifiers that anyone can compute.
+    if (options->key_length == 0) return MINT_EMPTY_KEY;
+    mint::uuid_key_init(&call->key, options->key, options->key_length);
+    call->keyed = true;
+    return 0;
 }
 
 void write_identifier(char* out, const char (&text)[MINT_ID_SIZE]) {
@@ -252,7 +253,8 @@ int32_t mint_derive(const mint_person* patient, const mint_person* policy, const
     mint_result outcome{MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
     if (identifier == nullptr) {
         // Nowhere to write to.
-    } else if (!read_options(options, &call)) {
+    } else if (const int32_t refused = read_options(options, &call); refused != 0) {
+        outcome.status = refused;
         write_identifier(identifier, no_identifier);
     } else {
         uuid_hash_data data;
@@ -271,8 +273,9 @@ int32_t mint_derive(const mint_person* patient, const mint_person* policy, const
 int32_t mint_derive_columns(const mint_columns* columns, size_t rows, const mint_options* options,
                             char* identifiers, mint_result* results) {
     call_options call;
-    if (rows == 0) return read_options(options, &call) ? 0 : MINT_BAD_ARGUMENT;
-    if (columns == nullptr || identifiers == nullptr || !read_options(options, &call)) return MINT_BAD_ARGUMENT;
+    if (rows == 0) return read_options(options, &call);
+    if (columns == nullptr || identifiers == nullptr) return MINT_BAD_ARGUMENT;
+    if (const int32_t refused = read_options(options, &call); refused != 0) return refused;
     const mint_columns& c = *columns;
     // Records to derive wait in pairs, whose hash computations run side by
     // side: a record waits in one slot until the next one fills the other.
@@ -321,6 +324,8 @@ const char* mint_result_text(const mint_result* result) {
             return "incomplete record: an ssn is given but neither key has all its fields";
         case MINT_BAD_ARGUMENT:
             return "bad argument: no output buffer, an unknown ssn rule or a key without its bytes";
+        case MINT_EMPTY_KEY:
+            return "empty key: a key needs at least one byte (no key at all is a NULL key)";
         default:
             return "unknown result";
     }

@@ -21,7 +21,7 @@
  *
  * The functions print nothing, allocate nothing, keep no state between
  * calls and may be called from any number of threads at once. Valid C99 and
- * C++.
+ * later, and C++98 and later.
  */
 #ifndef MINT_H
 #define MINT_H
@@ -67,7 +67,8 @@ typedef struct mint_person {
 #define MINT_SSN_LENIENT 1  /* at least one digit, the first nine used, as libmintcore */
 
 /* Options of a call; a NULL options pointer, or an all-zero struct, means
- * the strict SSN rule and no key. With a key (a secret of any length), the
+ * the strict SSN rule and no key. With a key (a secret of one byte or more;
+ * a key pointer with length 0 is refused with MINT_EMPTY_KEY), the
  * last SHA-256 computation of a derivation is HMAC-SHA-256 under it: only
  * holders of the secret can compute the identifiers, and the same secret
  * gives the same keyed identifiers wherever it is used. The zero identifier
@@ -75,8 +76,8 @@ typedef struct mint_person {
  * keeps no copy of it. */
 typedef struct mint_options {
     int32_t ssn_rule;          /* MINT_SSN_STRICT or MINT_SSN_LENIENT */
-    const unsigned char* key;  /* the secret's bytes; NULL: unkeyed */
-    size_t key_length;         /* bytes of key; 0: unkeyed */
+    const unsigned char* key;  /* the secret's bytes; NULL (with length 0): unkeyed */
+    size_t key_length;         /* bytes of key; 0 only without a key */
 } mint_options;
 
 /* What a call gave (mint_result.status, and the return value of mint_derive). */
@@ -85,6 +86,7 @@ typedef struct mint_options {
 #define MINT_REFUSED 2       /* a given field's value is refused: mint_result.field says which */
 #define MINT_INCOMPLETE 3    /* an SSN is given but neither key has all its fields: see mint_result.flags */
 #define MINT_BAD_ARGUMENT 4  /* the call itself is wrong (no output buffer, unknown SSN rule, key NULL with a length) */
+#define MINT_EMPTY_KEY 5     /* a key pointer with key_length 0: an empty secret, never taken for no key */
 
 /* Fields (mint_result.field), in the order of mintbatch's CSV columns. Each
  * field has one reason for refusal: a name without letters, an SSN without
@@ -128,7 +130,7 @@ typedef struct mint_options {
  *   are judged, also after a refused one); for MINT_INCOMPLETE it is the
  *   value to show, as "%04x". */
 typedef struct mint_result {
-    int32_t status;  /* MINT_IDENTIFIER ... MINT_BAD_ARGUMENT */
+    int32_t status;  /* MINT_IDENTIFIER ... MINT_EMPTY_KEY */
     int32_t field;   /* MINT_REFUSED: the refused field; else MINT_FIELD_NONE */
     uint32_t flags;  /* MINT_MARK_... bits */
 } mint_result;
@@ -138,7 +140,8 @@ typedef struct mint_result {
  * Writes MINT_ID_SIZE bytes to `identifier`: the identifier for
  * MINT_IDENTIFIER, "000000000000" for MINT_ZERO, an empty text otherwise.
  * Fills *result when `result` is not NULL. Returns result->status.
- * MINT_BAD_ARGUMENT when `identifier` is NULL or the options are wrong. */
+ * MINT_BAD_ARGUMENT when `identifier` is NULL or the options are wrong,
+ * MINT_EMPTY_KEY when the options give a key of length 0. */
 MINT_API int32_t mint_derive(const mint_person* patient, const mint_person* policy, const mint_options* options,
                              char* identifier, mint_result* result);
 
@@ -165,7 +168,8 @@ typedef struct mint_columns {
  * i's text at identifiers + i * MINT_ID_SIZE) and, when `results` is not
  * NULL, row i's outcome to results[i]. Returns 0 when every row was done;
  * MINT_BAD_ARGUMENT, writing nothing, when `columns` or `identifiers` is
- * NULL (with rows above 0) or the options are wrong. */
+ * NULL (with rows above 0) or the options are wrong; MINT_EMPTY_KEY, writing
+ * nothing, when the options give a key of length 0. */
 MINT_API int32_t mint_derive_columns(const mint_columns* columns, size_t rows, const mint_options* options,
                                      char* identifiers, mint_result* results);
 
@@ -185,8 +189,10 @@ MINT_API const char* mint_version(void);
 }
 #endif
 
-/* The layouts are the binary interface: bindings declare them too. */
-#if defined(__cplusplus)
+/* The layouts are the binary interface: bindings declare them too. Checked
+ * where the language has static assertions (C11, C++11); older C and C++
+ * compile the header without the checks. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
 #define MINT_STATIC_ASSERT(condition, message) static_assert(condition, message)
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define MINT_STATIC_ASSERT(condition, message) _Static_assert(condition, message)

@@ -239,11 +239,27 @@ TEST(MintDerive, BadArguments) {
     // A length without its bytes is a caller's mistake, never an unkeyed identifier.
     const mint_options key_without_bytes{MINT_SSN_STRICT, nullptr, 16};
     EXPECT_EQ(mint_derive(&jane, nullptr, &key_without_bytes, identifier, nullptr), MINT_BAD_ARGUMENT);
-    // A key pointer with no bytes is no key.
+}
+
+// A key pointer with no bytes (an empty secret read from somewhere) is
+// refused under either rule, never taken for no key: the unkeyed identifier
+// would be one anyone can compute.
+TEST(MintDerive, EmptyKeyIsRefused) {
     const unsigned char secret[] = {1, 2, 3};
-    const mint_options empty_key{MINT_SSN_STRICT, secret, 0};
-    EXPECT_EQ(mint_derive(&jane, nullptr, &empty_key, identifier, nullptr), MINT_IDENTIFIER);
-    EXPECT_STREQ(identifier, "uc1kb3lfu4p3");
+    for (const int32_t rule : {MINT_SSN_STRICT, MINT_SSN_LENIENT}) {
+        const mint_options empty_key{rule, secret, 0};
+        char identifier[MINT_ID_SIZE] = "xxxxxxxxxxxx";
+        mint_result result{-1, -1, 0};
+        EXPECT_EQ(mint_derive(&jane, nullptr, &empty_key, identifier, &result), MINT_EMPTY_KEY);
+        EXPECT_EQ(result.status, MINT_EMPTY_KEY);
+        EXPECT_EQ(result.field, MINT_FIELD_NONE);
+        EXPECT_STREQ(identifier, "");
+        EXPECT_STREQ(mint_result_text(&result),
+                     "empty key: a key needs at least one byte (no key at all is a NULL key)");
+    }
+    // The codes before it keep their numbers.
+    EXPECT_EQ(MINT_BAD_ARGUMENT, 4);
+    EXPECT_EQ(MINT_EMPTY_KEY, 5);
 }
 
 // The secret of tests/data/keys/test.key, whose worked examples the Python
@@ -456,10 +472,14 @@ TEST(MintDeriveColumns, ResultsAreOptionalAndArgumentsChecked) {
     EXPECT_EQ(mint_derive_columns(&columns, 1, nullptr, nullptr, &result), MINT_BAD_ARGUMENT);
     const mint_options unknown_rule{-1, nullptr, 0};
     EXPECT_EQ(mint_derive_columns(&columns, 1, &unknown_rule, untouched, &result), MINT_BAD_ARGUMENT);
+    const unsigned char secret[] = {1, 2, 3};
+    const mint_options empty_key{MINT_SSN_STRICT, secret, 0};
+    EXPECT_EQ(mint_derive_columns(&columns, 1, &empty_key, untouched, &result), MINT_EMPTY_KEY);
     EXPECT_STREQ(untouched, "xxxxxxxxxxxx");
     EXPECT_EQ(result.status, -1) << "a refused call writes nothing";
-    // No rows: nothing to do, and nothing needed.
+    // No rows: nothing to do, and nothing needed, but the options are still judged.
     EXPECT_EQ(mint_derive_columns(nullptr, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(mint_derive_columns(nullptr, 0, &empty_key, nullptr, nullptr), MINT_EMPTY_KEY);
 }
 
 TEST(MintInterface, PrintsNothing) {

@@ -174,5 +174,12 @@ pc_libdir=$("$pkg_config" --variable=libdir mint)
   $("$pkg_config" --cflags mint) $("$pkg_config" --libs mint) -Wl,-rpath,"$pc_libdir" \
   || fail "building the C consumer through pkg-config"
 run_consumer "$scratch/c-pkg-config-consumer" "C pkg-config" mint
+# The same program compiled as C++98: the header is valid C++ of every version.
+# shellcheck disable=SC2086 # the flags are lists of words
+"$cxx" $cxx_flags -x c++ -std=c++98 -pedantic -Wall -Wextra -Werror -DMINT_EXPECTED_VERSION="\"$version\"" \
+  -o "$scratch/cxx98-pkg-config-consumer" "$c_consumer_source/consumer.c" -x none \
+  $("$pkg_config" --cflags mint) $("$pkg_config" --libs mint) -Wl,-rpath,"$pc_libdir" \
+  || fail "building the C consumer as C++98 through pkg-config"
+run_consumer "$scratch/cxx98-pkg-config-consumer" "C++98 pkg-config" mint
 
 echo "install tree, CMake packages and pkg-config files work from a moved prefix, from C++ and C"

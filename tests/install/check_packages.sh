@@ -189,6 +189,18 @@ for package in "${packages[@]}"; do
       grep -qx "$library $major $package (>= $deb_version)" "$control/shlibs" \
         || fail "$package: shlibs does not name $library $major: $(cat "$control/shlibs")"
       grep -qx "activate-noawait ldconfig" "$control/triggers" || fail "$package: no ldconfig trigger"
+      if [ "$package" = libmint1 ]; then
+        # The symbols file names every symbol the library exports, each with
+        # its version node, and nothing else.
+        [ -f "$control/symbols" ] || fail "$package: no symbols file"
+        head -n 1 "$control/symbols" | grep -qx "$library.so.$major $package #MINVER#" \
+          || fail "$package: symbols does not start with its library: $(head -n 1 "$control/symbols")"
+        listed=$(awk '/^ / { print $1 }' "$control/symbols" | LC_ALL=C sort)
+        exported=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/$libdir/$library.so.$version" > "$scratch/$library.so" \
+          && nm -D --defined-only "$scratch/$library.so" \
+          | awk '$2 == "A" { print $3 "@" $3; next } { sub(/@@/, "@", $3); print $3 }' | LC_ALL=C sort)
+        [ "$listed" = "$exported" ] || fail "$package: symbols lists $(echo $listed), the library exports $(echo $exported)"
+      fi
       ;;
     dev) check_depends "$package" "libmintcore1 (= $deb_version)" "libmint1 (= $deb_version)" ;;
     tools)

@@ -7,41 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "key_text.h"
+
 namespace {
 
-// The secret as it is read: bytes from pairs of hex digits, and the number
-// of digits so far. Wiped before read_key_file returns.
-struct secret_text {
-    unsigned char bytes[key_file_max_digits / 2];
-    size_t digits;
-};
-
-enum class key_text_fault { none, bad_character, too_long };
-
-int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool is_key_whitespace(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-key_text_fault take_text(secret_text* secret, const unsigned char* text, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (is_key_whitespace(text[i])) continue;
-        const int value = hex_value(text[i]);
-        if (value < 0) return key_text_fault::bad_character;
-        if (secret->digits == key_file_max_digits) return key_text_fault::too_long;
-        unsigned char& byte = secret->bytes[secret->digits / 2];
-        byte = secret->digits % 2 == 0 ? static_cast<unsigned char>(value << 4)
-                                       : static_cast<unsigned char>(byte | value);
-        ++secret->digits;
-    }
-    return key_text_fault::none;
-}
+// The text's rules and the words of its faults are the library's
+// (key_text.h), which the Python module shares.
+static_assert(key_file_min_digits == MINT_KEY_TEXT_MIN_DIGITS && key_file_max_digits == MINT_KEY_TEXT_MAX_DIGITS);
 
 bool not_a_key(const char* path, const char* why) {
     std::fprintf(stderr, "Key file '%s' is not a key: %s.\n", path, why);
@@ -49,7 +21,7 @@ bool not_a_key(const char* path, const char* why) {
 }
 
 // Reads and checks the whole file into `secret`; reports what is wrong.
-bool read_secret(int fd, const char* path, secret_text* secret, unsigned char (&chunk)[256]) {
+bool read_secret(int fd, const char* path, mint_key_text* secret, unsigned char (&chunk)[256]) {
     for (;;) {
         const ssize_t got = read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
@@ -58,24 +30,14 @@ bool read_secret(int fd, const char* path, secret_text* secret, unsigned char (&
             return false;
         }
         if (got == 0) break;
-        switch (take_text(secret, chunk, static_cast<size_t>(got))) {
-            case key_text_fault::none:
-                break;
-            case key_text_fault::bad_character:
-                return not_a_key(path, "it holds a character other than hex digits and whitespace");
-            case key_text_fault::too_long:
-                return not_a_key(path, "it holds more than 1024 hex digits");
-        }
+        const int fault = mint_key_text_take(secret, chunk, static_cast<size_t>(got));
+        if (fault != MINT_KEY_TEXT_OK) return not_a_key(path, mint_key_text_fault(fault));
     }
-    if (secret->digits == 0) return not_a_key(path, "it is empty");
-    if (secret->digits % 2 != 0) return not_a_key(path, "it holds an odd number of hex digits");
-    if (secret->digits < key_file_min_digits) return not_a_key(path, "it holds fewer than 32 hex digits");
-    return true;
+    const int fault = mint_key_text_finish(secret);
+    return fault == MINT_KEY_TEXT_OK || not_a_key(path, mint_key_text_fault(fault));
 }
 
 }  // namespace
-
-static_assert(key_file_max_digits == 1024 && key_file_min_digits == 32, "the messages give the limits");
 
 bool read_key_file(const char* path, mint::uuid_key* key) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -85,8 +47,8 @@ bool read_key_file(const char* path, mint::uuid_key* key) {
     }
     struct stat status;
     const bool shared = fstat(fd, &status) == 0 && (status.st_mode & 077) != 0;
-    secret_text secret;
-    secret.digits = 0;
+    mint_key_text secret;
+    mint_key_text_start(&secret);
     unsigned char chunk[256];
     const bool have_key = read_secret(fd, path, &secret, chunk);
     close(fd);

@@ -13,21 +13,25 @@ Values: ``None``, a float NaN, ``pandas.NA`` and an empty text are "not
 given". Names and SSNs are ``str``; the four numbers of each person are
 ``int`` (or floats holding whole numbers, as pandas stores numbers in a column
 with gaps). A number outside the 32-bit range or a float with a fraction is a
-refused value, as mintbatch refuses it. ``key=`` takes a secret (bytes-like)
-for keyed identifiers, which only holders of the same secret can reproduce.
+refused value, as mintbatch refuses it. ``key=`` takes a secret (bytes-like,
+16 bytes or more) for keyed identifiers, which only holders of the same
+secret can reproduce; ``key_file=`` reads it from a key file, as mintbatch's
+``--key-file`` does, and :func:`read_key` gives a key file's secret.
 """
 from __future__ import annotations
 
+import os
 import sys
 import types
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Any, Literal, Optional, overload
+from typing import TYPE_CHECKING, Any, Literal, Optional, Union, overload
 
 from . import _mint
 from ._columns import number_column, text_column
-from ._mint import FIELDS, RecordError, uuid
+from ._mint import FIELDS, RecordError, read_key, uuid
 
-__all__ = ["uuid", "uuids", "RecordError", "FIELDS", "TEXT_FIELDS", "NUMBER_FIELDS", "CSV_OPTIONS", "__version__"]
+__all__ = ["uuid", "uuids", "read_key", "RecordError", "FIELDS", "TEXT_FIELDS", "NUMBER_FIELDS", "CSV_OPTIONS",
+           "__version__"]
 
 __version__: str = _mint.__version__
 
@@ -52,19 +56,24 @@ CSV_OPTIONS: Mapping[str, Any] = types.MappingProxyType({
 if TYPE_CHECKING:
     import pandas
 
+# What key= and key_file= take: any bytes-like object; a path.
+Buffer = Union[bytes, bytearray, memoryview]
+StrOrBytesPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
 
 @overload
-def uuids(data: "pandas.DataFrame", *, lenient_ssn: bool = False, key: Optional[bytes] = None,
-          errors: Literal["none", "raise"] = "none") -> "pandas.Series": ...
+def uuids(data: "pandas.DataFrame", *, lenient_ssn: bool = False, key: Optional[Buffer] = None,
+          key_file: Optional[StrOrBytesPath] = None, errors: Literal["none", "raise"] = "none") -> "pandas.Series": ...
 
 
 @overload
-def uuids(data: Mapping[str, Any], *, lenient_ssn: bool = False, key: Optional[bytes] = None,
+def uuids(data: Mapping[str, Any], *, lenient_ssn: bool = False, key: Optional[Buffer] = None,
+          key_file: Optional[StrOrBytesPath] = None,
           errors: Literal["none", "raise"] = "none") -> list[Optional[str]]: ...
 
 
-def uuids(data: Any, *, lenient_ssn: bool = False, key: Optional[bytes] = None,
-          errors: Literal["none", "raise"] = "none") -> Any:
+def uuids(data: Any, *, lenient_ssn: bool = False, key: Optional[Buffer] = None,
+          key_file: Optional[StrOrBytesPath] = None, errors: Literal["none", "raise"] = "none") -> Any:
     """The identifiers of many records, one per row.
 
     ``data`` is a pandas DataFrame or a mapping of column names to sequences
@@ -79,6 +88,9 @@ def uuids(data: Any, *, lenient_ssn: bool = False, key: Optional[bytes] = None,
     the record is refused. With ``errors="raise"``, the first refused record
     raises :class:`RecordError` instead, its ``row`` being the row's index
     label (DataFrame) or position (mapping).
+
+    ``key`` and ``key_file`` are as for :func:`uuid`: the secret (16 bytes or
+    more), or the path of a key file holding it; not both.
 
     The columns are converted once, and the derivation runs in C with the GIL
     released, so other Python threads go on meanwhile.
@@ -100,7 +112,7 @@ def uuids(data: Any, *, lenient_ssn: bool = False, key: Optional[bytes] = None,
     for name in names:
         convert = text_column if name in TEXT_FIELDS else number_column
         columns[name] = convert(name, data[name])
-    identifiers = _mint.derive_columns(columns, rows, lenient_ssn=lenient_ssn, key=key,
+    identifiers = _mint.derive_columns(columns, rows, lenient_ssn=lenient_ssn, key=key, key_file=key_file,
                                        raise_refused=errors == "raise", index=data.index if frame else None)
     if frame:
         return pandas.Series(identifiers, index=data.index, name="uuid", dtype=object)

@@ -1,5 +1,10 @@
 # The C extension under the mint package.
-from typing import Any, Optional, Sequence
+import os
+from typing import Any, Optional, Sequence, Union
+
+# What key= and key_file= take: any bytes-like object; a path as str, bytes or os.PathLike.
+Buffer = Union[bytes, bytearray, memoryview]
+StrOrBytesPath = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
 __version__: str
 FIELDS: tuple[str, ...]
@@ -24,8 +29,11 @@ def uuid(
     policy_birth_day: Optional[float] = None,
     *,
     lenient_ssn: bool = False,
-    key: Optional[bytes] = None,
+    key: Optional[Buffer] = None,
+    key_file: Optional[StrOrBytesPath] = None,
 ) -> str: ...
+
+def read_key(path: StrOrBytesPath, /) -> bytes: ...
 
 def derive_columns(
     columns: dict[str, Any],
@@ -33,7 +41,8 @@ def derive_columns(
     /,
     *,
     lenient_ssn: bool = False,
-    key: Optional[bytes] = None,
+    key: Optional[Buffer] = None,
     raise_refused: bool = False,
     index: Optional[Sequence[Any]] = None,
+    key_file: Optional[StrOrBytesPath] = None,
 ) -> list[Optional[str]]: ...

@@ -10,20 +10,21 @@ from typing import Literal, Optional
 import dask.dataframe
 import pandas
 
-from . import FIELDS
+from . import FIELDS, Buffer, StrOrBytesPath, read_key, uuid
 from . import uuids as _uuids
 
 __all__ = ["uuids"]
 
 
-def _with_identifiers(partition: pandas.DataFrame, column: str, lenient_ssn: bool, key: Optional[bytes],
+def _with_identifiers(partition: pandas.DataFrame, column: str, lenient_ssn: bool, key: Optional[Buffer],
                       errors: str) -> pandas.DataFrame:
     identifiers = _uuids(partition, lenient_ssn=lenient_ssn, key=key, errors=errors)
     return partition.assign(**{column: identifiers})
 
 
 def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: bool = False,
-          key: Optional[bytes] = None, errors: Literal["none", "raise"] = "none") -> dask.dataframe.DataFrame:
+          key: Optional[Buffer] = None, key_file: Optional[StrOrBytesPath] = None,
+          errors: Literal["none", "raise"] = "none") -> dask.dataframe.DataFrame:
     """``ddf`` with a column ``column`` (default ``"uuid"``) of identifiers added,
     computed lazily with :func:`mint.uuids` on each partition (same options,
     same rules; an existing column of that name is replaced).
@@ -32,7 +33,8 @@ def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: b
     ``None`` for a refused record. With ``errors="raise"`` computing the result
     raises :class:`mint.RecordError` for a refused record; its ``row`` is the
     label within the partition's index. A ``key`` is sent to the workers with
-    the tasks.
+    the tasks; ``key_file`` names a key file that is read here, at once,
+    and its secret sent as a ``key`` is (the workers need no access to it).
     """
     if not isinstance(ddf, dask.dataframe.DataFrame):
         raise TypeError(f"ddf must be a dask DataFrame, not {type(ddf).__name__}")
@@ -40,5 +42,11 @@ def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: b
         raise ValueError(f"errors must be 'none' or 'raise', not {errors!r}")
     if not any(name in ddf.columns for name in FIELDS):
         raise ValueError("no column names a record field; the fields are " + ", ".join(FIELDS))
+    if key_file is not None:
+        if key is not None:
+            raise TypeError("give key= or key_file=, not both")
+        key = read_key(key_file)
+    elif key is not None:
+        uuid(key=key)  # a key that cannot be used is refused here, not on every worker
     meta = {**ddf.dtypes.to_dict(), column: object}
     return ddf.map_partitions(_with_identifiers, column, lenient_ssn, key, errors, meta=meta)

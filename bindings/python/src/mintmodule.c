@@ -14,10 +14,15 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "key_text.h"
 #include "mint.h"
 
 #define FIELD_COUNT 12
@@ -92,6 +97,46 @@ static int is_pandas_na(PyObject *value) {
     return same;
 }
 
+/* 1 when `value` is a numpy floating-point scalar that is no Python float
+ * (numpy.float32, numpy.float16, numpy.longdouble), 0 when not, -1 on
+ * error. Only a loaded numpy can have made one, so this never imports it. */
+static int is_numpy_floating(PyObject *value) {
+    PyObject *name = PyUnicode_FromString("numpy");
+    if (name == NULL) {
+        return -1;
+    }
+    PyObject *numpy = PyImport_GetModule(name);
+    Py_DECREF(name);
+    if (numpy == NULL) {
+        return PyErr_Occurred() ? -1 : 0;
+    }
+    PyObject *floating = PyObject_GetAttrString(numpy, "floating");
+    Py_DECREF(numpy);
+    if (floating == NULL) {
+        PyErr_Clear();
+        return 0;
+    }
+    const int is = PyType_Check(floating) ? PyObject_IsInstance(value, floating) : 0;
+    Py_DECREF(floating);
+    return is;
+}
+
+/* A numpy floating-point scalar as a Python float, exactly: NULL with no
+ * exception when its value has no double of the same value (a long double
+ * with a fraction too small for a double), which no whole 32-bit number
+ * is. NaN stays NaN. */
+static PyObject *exact_float(PyObject *value) {
+    PyObject *as_float = PyNumber_Float(value);
+    if (as_float == NULL || isnan(PyFloat_AS_DOUBLE(as_float))) {
+        return as_float;
+    }
+    const int same = PyObject_RichCompareBool(value, as_float, Py_EQ);
+    if (same <= 0) {
+        Py_CLEAR(as_float);
+    }
+    return as_float;
+}
+
 /* numpy.bool_ has __index__, but a truth value is no gender or date. */
 static int is_bool(PyObject *value) {
     return PyBool_Check(value) || strcmp(Py_TYPE(value)->tp_name, "numpy.bool_") == 0;
@@ -120,6 +165,23 @@ static int text_value(PyObject *value, int field, Py_ssize_t row, const char **t
     if (value == Py_None || (PyFloat_Check(value) && isnan(PyFloat_AS_DOUBLE(value)))) {
         *text = NULL;
         return 0;
+    }
+    const int floating = is_numpy_floating(value);
+    if (floating < 0) {
+        return -1;
+    }
+    if (floating) {
+        /* A NaN of numpy's narrower or wider floats is not given, as a float's. */
+        PyObject *as_float = PyNumber_Float(value);
+        if (as_float == NULL) {
+            return -1;
+        }
+        const int nan = isnan(PyFloat_AS_DOUBLE(as_float));
+        Py_DECREF(as_float);
+        if (nan) {
+            *text = NULL;
+            return 0;
+        }
     }
     const int na = is_pandas_na(value);
     if (na != 0) {
@@ -177,6 +239,22 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
         Py_DECREF(integer);
         return status;
     }
+    const int floating = is_numpy_floating(value);
+    if (floating < 0) {
+        return -1;
+    }
+    if (floating) {
+        /* numpy.float64 is a float; its narrower and wider kin are judged
+         * by the same rule, on their exact value. */
+        PyObject *as_float = exact_float(value);
+        if (as_float == NULL) {
+            *number = REFUSED_NUMBER;
+            return PyErr_Occurred() ? -1 : 0;
+        }
+        const int status = number_value(as_float, field, row, number);
+        Py_DECREF(as_float);
+        return status;
+    }
     const int na = is_pandas_na(value);
     if (na != 0) {
         *number = MINT_NOT_GIVEN;
@@ -188,11 +266,185 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
     return -1;
 }
 
-/* The secret of a keyed identifier: None, or a non-empty bytes-like
- * object. Fills *options' key from *buffer, which the caller releases with
- * release_key when this returned 0. Returns 0, or -1 with an exception set. */
-static int key_option(PyObject *key, Py_buffer *buffer, mint_options *options) {
-    buffer->obj = NULL;
+/* The shortest secret a key= may be: as short as a key file's may be. */
+#define KEY_MIN_BYTES (MINT_KEY_TEXT_MIN_DIGITS / 2)
+
+/* Raises the OSError of `error` (FileNotFoundError for ENOENT, ...), whose
+ * text is `message` alone, as the programs print it. */
+static void raise_os_error(int error, PyObject *message) {
+    PyObject *number = PyLong_FromLong(error);
+    /* OSError(errno, text) picks the subclass for the errno. */
+    PyObject *probe = number == NULL ? NULL : PyObject_CallFunctionObjArgs(PyExc_OSError, number, message, NULL);
+    PyObject *raised = probe == NULL ? NULL : PyObject_CallOneArg((PyObject *)Py_TYPE(probe), message);
+    if (raised != NULL && PyObject_SetAttrString(raised, "errno", number) == 0) {
+        PyErr_SetObject((PyObject *)Py_TYPE(raised), raised);
+    }
+    Py_XDECREF(raised);
+    Py_XDECREF(probe);
+    Py_XDECREF(number);
+}
+
+/* Reads the key file at `path` (str, bytes or os.PathLike) into *secret, by
+ * the programs' rules and with their words: OSError when it cannot be
+ * opened or read, ValueError when it holds no key, and a UserWarning when
+ * group or others may read or write it. Returns 0, or -1 with an exception
+ * set and *secret wiped. */
+static int read_key_into(PyObject *path, mint_key_text *secret) {
+    mint_key_text_start(secret);
+    PyObject *encoded = NULL;
+    if (!PyUnicode_FSConverter(path, &encoded)) {
+        return -1;
+    }
+    PyObject *shown = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded));
+    if (shown == NULL) {
+        Py_DECREF(encoded);
+        return -1;
+    }
+    int fd;
+    int error = 0;
+    Py_BEGIN_ALLOW_THREADS
+    fd = open(PyBytes_AS_STRING(encoded), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+    }
+    Py_END_ALLOW_THREADS
+    Py_DECREF(encoded);
+    if (fd < 0) {
+        PyObject *message = PyUnicode_FromFormat("Unable to open key file '%U'.", shown);
+        if (message != NULL) {
+            raise_os_error(error, message);
+            Py_DECREF(message);
+        }
+        Py_DECREF(shown);
+        return -1;
+    }
+    struct stat status;
+    const int shared = fstat(fd, &status) == 0 && (status.st_mode & 077) != 0;
+    unsigned char chunk[256];
+    int fault = MINT_KEY_TEXT_OK;
+    int failed = 0;
+    for (;;) {
+        ssize_t got;
+        Py_BEGIN_ALLOW_THREADS
+        got = read(fd, chunk, sizeof chunk);
+        error = got < 0 ? errno : 0;
+        Py_END_ALLOW_THREADS
+        if (got < 0 && error == EINTR) {
+            if (PyErr_CheckSignals() < 0) {
+                failed = 1;
+                break;
+            }
+            continue;
+        }
+        if (got < 0) {
+            PyObject *message = PyUnicode_FromFormat("Unable to read key file '%U'.", shown);
+            if (message != NULL) {
+                raise_os_error(error, message);
+                Py_DECREF(message);
+            }
+            failed = 1;
+            break;
+        }
+        if (got == 0) {
+            fault = mint_key_text_finish(secret);
+            break;
+        }
+        fault = mint_key_text_take(secret, chunk, (size_t)got);
+        if (fault != MINT_KEY_TEXT_OK) {
+            break;
+        }
+    }
+    close(fd);
+    mint_key_text_wipe(chunk, sizeof chunk);
+    if (!failed && fault != MINT_KEY_TEXT_OK) {
+        PyErr_Format(PyExc_ValueError, "Key file '%U' is not a key: %s.", shown, mint_key_text_fault(fault));
+        failed = 1;
+    }
+    if (!failed && shared &&
+        PyErr_WarnFormat(PyExc_UserWarning, 1,
+                         "key file '%U' is open to other users; keep it to its owner (chmod 600).", shown) < 0) {
+        failed = 1;  /* the warning was made an error */
+    }
+    Py_DECREF(shown);
+    if (failed) {
+        mint_key_text_wipe(secret, sizeof *secret);
+        return -1;
+    }
+    return 0;
+}
+
+/* The secret of a call's options, from key= or key_file=, held until
+ * release_key. */
+typedef struct {
+    Py_buffer view;        /* key='s buffer; view.obj is NULL when none */
+    unsigned char *copy;   /* key='s bytes in order, when its buffer is not contiguous */
+    Py_ssize_t copy_size;
+    int from_file;         /* the secret is in `file` */
+    mint_key_text file;
+} key_hold;
+
+static void release_key(key_hold *hold) {
+    if (hold->copy != NULL) {
+        mint_key_text_wipe(hold->copy, (size_t)hold->copy_size);
+        PyMem_Free(hold->copy);
+        hold->copy = NULL;
+    }
+    if (hold->view.obj != NULL) {
+        PyBuffer_Release(&hold->view);
+        hold->view.obj = NULL;
+    }
+    if (hold->from_file) {
+        mint_key_text_wipe(&hold->file, sizeof hold->file);
+        hold->from_file = 0;
+    }
+}
+
+/* Refuses a key= that can be mistaken: one shorter than a key file's
+ * secret, or a key file's text (hex digits) where its secret belongs, which
+ * would silently give other identifiers than the programs give for that
+ * file. The messages never show the key. Returns 0, or -1 with an
+ * exception set. */
+static int check_key_bytes(const unsigned char *bytes, Py_ssize_t length) {
+    if (length == 0) {
+        /* No key would silently mean unkeyed identifiers. */
+        PyErr_SetString(PyExc_ValueError, "key must not be empty (None gives unkeyed identifiers)");
+        return -1;
+    }
+    if (length < KEY_MIN_BYTES) {
+        PyErr_SetString(PyExc_ValueError, "key must hold at least 16 bytes, as a key file's secret does");
+        return -1;
+    }
+    if (mint_key_text_resembles(bytes, (size_t)length)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "key holds the text of a key file (hex digits), not its secret: read the file with "
+                        "mint.read_key(path), or pass key_file=path");
+        return -1;
+    }
+    return 0;
+}
+
+/* The secret of a keyed identifier: key=, None or a bytes-like object of 16
+ * bytes or more, or key_file=, the path of a key file; not both. Fills
+ * *options' key from *hold, which the caller releases with release_key when
+ * this returned 0. Returns 0, or -1 with an exception set. */
+static int key_option(PyObject *key, PyObject *key_file, key_hold *hold, mint_options *options) {
+    hold->view.obj = NULL;
+    hold->copy = NULL;
+    hold->copy_size = 0;
+    hold->from_file = 0;
+    if (key != Py_None && key_file != Py_None) {
+        PyErr_SetString(PyExc_TypeError, "give key= or key_file=, not both");
+        return -1;
+    }
+    if (key_file != Py_None) {
+        if (read_key_into(key_file, &hold->file) < 0) {
+            return -1;
+        }
+        hold->from_file = 1;
+        options->key = hold->file.bytes;
+        options->key_length = hold->file.digits / 2;
+        return 0;
+    }
     if (key == Py_None) {
         return 0;
     }
@@ -200,32 +452,41 @@ static int key_option(PyObject *key, Py_buffer *buffer, mint_options *options) {
         PyErr_SetString(PyExc_TypeError, "key must be bytes-like, not str (encode it first)");
         return -1;
     }
-    if (PyObject_GetBuffer(key, buffer, PyBUF_SIMPLE) < 0) {
+    /* Any buffer, also a strided one (a memoryview slice): its bytes in order. */
+    if (PyObject_GetBuffer(key, &hold->view, PyBUF_FULL_RO) < 0) {
+        hold->view.obj = NULL;
         PyErr_Format(PyExc_TypeError, "key must be bytes-like or None, not %.100s", Py_TYPE(key)->tp_name);
         return -1;
     }
-    if (buffer->len == 0) {
-        PyBuffer_Release(buffer);
-        buffer->obj = NULL;
-        /* No key would silently mean unkeyed identifiers. */
-        PyErr_SetString(PyExc_ValueError, "key must not be empty (None gives unkeyed identifiers)");
+    const unsigned char *bytes = hold->view.buf;
+    const Py_ssize_t length = hold->view.len;
+    if (!PyBuffer_IsContiguous(&hold->view, 'C')) {
+        hold->copy = PyMem_Malloc(length > 0 ? (size_t)length : 1);
+        if (hold->copy == NULL) {
+            release_key(hold);
+            PyErr_NoMemory();
+            return -1;
+        }
+        hold->copy_size = length;
+        if (PyBuffer_ToContiguous(hold->copy, &hold->view, length, 'C') < 0) {
+            release_key(hold);
+            return -1;
+        }
+        bytes = hold->copy;
+    }
+    if (check_key_bytes(bytes, length) < 0) {
+        release_key(hold);
         return -1;
     }
-    options->key = (const unsigned char *)buffer->buf;
-    options->key_length = (size_t)buffer->len;
+    options->key = bytes;
+    options->key_length = (size_t)length;
     return 0;
-}
-
-static void release_key(Py_buffer *buffer) {
-    if (buffer->obj != NULL) {
-        PyBuffer_Release(buffer);
-    }
 }
 
 /* Sets mint.RecordError for a refused record; `row` is NULL for a single
  * record, else the row's label. Returns NULL. */
 static PyObject *set_record_error(module_state *state, const mint_result *result, PyObject *row) {
-    if (result->status == MINT_BAD_ARGUMENT) {
+    if (result->status != MINT_REFUSED && result->status != MINT_INCOMPLETE) {
         PyErr_SetString(PyExc_SystemError, "mint: the C interface refused the call's arguments");
         return NULL;
     }
@@ -271,33 +532,21 @@ PyDoc_STRVAR(uuid_doc,
 "     patient_birth_year=None, patient_birth_month=None, patient_birth_day=None,\n"
 "     policy_name=None, policy_ssn=None, policy_gender=None,\n"
 "     policy_birth_year=None, policy_birth_month=None, policy_birth_day=None,\n"
-"     *, lenient_ssn=False, key=None)\n"
+"     *, lenient_ssn=False, key=None, key_file=None)\n"
 "--\n"
 "\n"
 "The identifier of one record, given by keyword; None means not given.\n"
 "\n"
 "Returns the 12-character identifier, or '000000000000' when nobody has an\n"
 "SSN. Raises RecordError when the record is refused: a given value is\n"
-"refused, or an SSN is given but neither key has all its fields.");
+"refused, or an SSN is given but neither key has all its fields.\n"
+"\n"
+"key: the secret of keyed identifiers, 16 bytes or more (read a key file\n"
+"with read_key); key_file: the path of a key file to read it from.");
 
-static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {
-        "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
-        "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
-        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", NULL,
-    };
-    PyObject *values[FIELD_COUNT];
-    for (int i = 0; i < FIELD_COUNT; ++i) {
-        values[i] = Py_None;
-    }
-    int lenient = 0;
-    PyObject *key = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$pO:uuid", keywords, &values[0], &values[1],
-                                     &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
-                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key)) {
-        return NULL;
-    }
-
+/* mint.uuid's work, on values the caller holds. */
+static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenient, PyObject *key,
+                         PyObject *key_file) {
     mint_person people[2] = {MINT_PERSON_INIT, MINT_PERSON_INIT};
     for (int i = 0; i < FIELD_COUNT; ++i) {
         mint_person *person = &people[i / 6];
@@ -316,22 +565,64 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
     }
 
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
-    Py_buffer key_buffer;
-    if (key_option(key, &key_buffer, &options) < 0) {
+    key_hold key_held;
+    if (key_option(key, key_file, &key_held, &options) < 0) {
         return NULL;
     }
     char identifier[MINT_ID_SIZE];
     mint_result result;
     /* One record takes well under a microsecond: not worth releasing the GIL. */
     mint_derive(&people[0], &people[1], &options, identifier, &result);
-    release_key(&key_buffer);
+    release_key(&key_held);
 
-    module_state *state = get_state(module);
     switch (result.status) {
         case MINT_IDENTIFIER: return PyUnicode_FromStringAndSize(identifier, MINT_ID_SIZE - 1);
         case MINT_ZERO: return Py_NewRef(state->zero_id);
         default: return set_record_error(state, &result, NULL);
     }
+}
+
+static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {
+        "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month",
+        "patient_birth_day", "policy_name", "policy_ssn", "policy_gender", "policy_birth_year",
+        "policy_birth_month", "policy_birth_day", "lenient_ssn", "key", "key_file", NULL,
+    };
+    PyObject *values[FIELD_COUNT];
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        values[i] = Py_None;
+    }
+    PyObject *lenient = Py_False;
+    PyObject *key = Py_None;
+    PyObject *key_file = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOOOOO$OOO:uuid", keywords, &values[0], &values[1],
+                                     &values[2], &values[3], &values[4], &values[5], &values[6], &values[7],
+                                     &values[8], &values[9], &values[10], &values[11], &lenient, &key,
+                                     &key_file)) {
+        return NULL;
+    }
+    /* The arguments are borrowed from the call's keyword dict, which a
+     * caller in C may pass as its own: converting one runs Python code
+     * (__bool__, __index__), which could empty that dict. Each is held until
+     * the end, as the texts' UTF-8 belongs to them. */
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        Py_INCREF(values[i]);
+    }
+    Py_INCREF(lenient);
+    Py_INCREF(key);
+    Py_INCREF(key_file);
+    PyObject *outcome = NULL;
+    const int lenient_ssn = PyObject_IsTrue(lenient);
+    if (lenient_ssn >= 0) {
+        outcome = uuid_of(get_state(module), values, lenient_ssn, key, key_file);
+    }
+    for (int i = 0; i < FIELD_COUNT; ++i) {
+        Py_DECREF(values[i]);
+    }
+    Py_DECREF(lenient);
+    Py_DECREF(key);
+    Py_DECREF(key_file);
+    return outcome;
 }
 
 /* Rows converted and derived per step. The step's arrays stay small and are
@@ -345,9 +636,13 @@ static PyObject *mint_uuid(PyObject *module, PyObject *args, PyObject *kwargs) {
 static int text_index(int field) { return field / 6 * 2 + field % 6; }
 static int number_index(int field) { return field / 6 * 4 + field % 6 - 2; }
 
-/* The columns of a call, as given. */
+/* The columns of a call. An object column is read from a private tuple,
+ * taken once: converting a value runs Python code (__index__, attribute
+ * look-ups), and other threads run while the GIL is released between
+ * steps, but nothing can change or free the tuple or the values it holds,
+ * whose texts the C interface reads without the GIL. */
 typedef struct {
-    PyObject *sequences[FIELD_COUNT];  /* object columns (PySequence_Fast) */
+    PyObject *snapshots[FIELD_COUNT];  /* object columns (tuples) */
     Py_buffer buffers[FIELD_COUNT];    /* number columns given as arrays */
     char kinds[FIELD_COUNT];           /* each array's item format */
 } sources;
@@ -355,27 +650,14 @@ typedef struct {
 /* One step's worth of fields and results. */
 typedef struct {
     const char *texts[TEXT_COLUMNS][CHUNK_ROWS];
-    /* The step's str objects, held while the GIL is released, so another
-     * thread changing a column list cannot free a text being read. */
-    PyObject *held[TEXT_COLUMNS][CHUNK_ROWS];
-    Py_ssize_t held_count[TEXT_COLUMNS];
     int32_t numbers[NUMBER_COLUMNS][CHUNK_ROWS];
     char identifiers[CHUNK_ROWS * MINT_ID_SIZE];
     mint_result results[CHUNK_ROWS];
 } chunk;
 
-static void release_held(chunk *step) {
-    for (int column = 0; column < TEXT_COLUMNS; ++column) {
-        for (Py_ssize_t i = 0; i < step->held_count[column]; ++i) {
-            Py_DECREF(step->held[column][i]);
-        }
-        step->held_count[column] = 0;
-    }
-}
-
 static void release_sources(sources *given) {
     for (int field = 0; field < FIELD_COUNT; ++field) {
-        Py_XDECREF(given->sequences[field]);
+        Py_XDECREF(given->snapshots[field]);
         if (given->buffers[field].obj != NULL) {
             PyBuffer_Release(&given->buffers[field]);
         }
@@ -463,7 +745,7 @@ static int number_buffer(sources *given, int field, PyObject *column, Py_ssize_t
 /* Converts rows [start, start + count) of the object columns into `step`
  * and points `columns` at the step's arrays (and into the buffers).
  * Returns 0, or -1 with an exception set. */
-static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start, Py_ssize_t count, chunk *step,
+static int convert_step(const sources *given, Py_ssize_t start, Py_ssize_t count, chunk *step,
                         mint_columns *columns) {
     column_arrays arrays;
     memset(&arrays, 0, sizeof arrays);
@@ -476,25 +758,17 @@ static int convert_step(const sources *given, Py_ssize_t rows, Py_ssize_t start,
             arrays.numbers[field] = numbers;
             continue;
         }
-        PyObject *sequence = given->sequences[field];
-        if (sequence == NULL) {
+        PyObject *snapshot = given->snapshots[field];
+        if (snapshot == NULL) {
             continue;
         }
-        /* A list may change while the GIL was released between steps. */
-        if (PySequence_Fast_GET_SIZE(sequence) != rows) {
-            PyErr_Format(PyExc_RuntimeError, "column %s changed size during the call", field_name(field));
-            return -1;
-        }
-        PyObject **items = PySequence_Fast_ITEMS(sequence) + start;
+        PyObject *const *items = &PyTuple_GET_ITEM(snapshot, start);
         if (field_is_text(field)) {
-            const int column = text_index(field);
-            const char **texts = step->texts[column];
+            const char **texts = step->texts[text_index(field)];
             for (Py_ssize_t i = 0; i < count; ++i) {
                 if (text_value(items[i], field, start + i, &texts[i]) < 0) {
                     return -1;
                 }
-                step->held[column][i] = Py_NewRef(items[i]);
-                step->held_count[column] = i + 1;
             }
             arrays.texts[field] = texts;
         } else {
@@ -526,17 +800,15 @@ static int derive_all(module_state *state, const sources *given, Py_ssize_t rows
     for (Py_ssize_t start = 0; start < rows; start += CHUNK_ROWS) {
         const Py_ssize_t count = rows - start < CHUNK_ROWS ? rows - start : CHUNK_ROWS;
         mint_columns columns;
-        if (convert_step(given, rows, start, count, step, &columns) < 0) {
-            release_held(step);
+        if (convert_step(given, start, count, step, &columns) < 0) {
             return -1;
         }
         int32_t status;
         Py_BEGIN_ALLOW_THREADS
         status = mint_derive_columns(&columns, (size_t)count, options, step->identifiers, step->results);
         Py_END_ALLOW_THREADS
-        release_held(step);
         if (status != 0) {
-            const mint_result bad = {MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+            const mint_result bad = {status, MINT_FIELD_NONE, 0};
             set_record_error(state, &bad, NULL);
             return -1;
         }
@@ -570,7 +842,7 @@ static int derive_all(module_state *state, const sources *given, Py_ssize_t rows
 
 PyDoc_STRVAR(derive_columns_doc,
 "derive_columns($module, columns, rows, /, *, lenient_ssn=False, key=None,\n"
-"               raise_refused=False, index=None)\n"
+"               raise_refused=False, index=None, key_file=None)\n"
 "--\n"
 "\n"
 "Identifiers of `rows` records, from a dict of columns of that length (the\n"
@@ -582,57 +854,65 @@ PyDoc_STRVAR(derive_columns_doc,
 "naming it by index[row] (or its position when index is None).\n"
 "The derivation runs with the GIL released.");
 
-static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", NULL};
-    PyObject *columns;
-    Py_ssize_t rows;
-    int lenient = 0;
-    int raise_refused = 0;
-    PyObject *key = Py_None;
-    PyObject *index = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!n|$pOpO:derive_columns", keywords, &PyDict_Type, &columns,
-                                     &rows, &lenient, &key, &raise_refused, &index)) {
-        return NULL;
-    }
-    if (rows < 0) {
-        PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
-        return NULL;
-    }
-
-    sources given;
-    memset(&given, 0, sizeof given);
+/* Takes each column of `columns`, a dict no other code can reach: a number
+ * buffer, or a private tuple of its values. Returns 0, or -1 with an
+ * exception set. */
+static int take_columns(sources *given, PyObject *columns, Py_ssize_t rows) {
     Py_ssize_t known = 0;
     for (int field = 0; field < FIELD_COUNT; ++field) {
-        PyObject *column = PyDict_GetItemString(columns, field_name(field));
+        PyObject *name = PyUnicode_FromString(field_name(field));
+        if (name == NULL) {
+            return -1;
+        }
+        PyObject *column = PyDict_GetItemWithError(columns, name);
+        Py_DECREF(name);
         if (column == NULL) {
+            if (PyErr_Occurred()) {
+                return -1;
+            }
             continue;
         }
         ++known;
-        if (column == Py_None) {
-            continue;
-        }
-        int taken = field_is_text(field) ? 0 : number_buffer(&given, field, column, rows);
-        if (taken == 0) {
-            given.sequences[field] = PySequence_Fast(column, "a column must be a sequence");
-            taken = given.sequences[field] == NULL ||
-                            check_length(field, PySequence_Fast_GET_SIZE(given.sequences[field]), rows) < 0
-                        ? -1
-                        : 1;
+        int taken = 1;
+        if (column != Py_None) {
+            taken = field_is_text(field) ? 0 : number_buffer(given, field, column, rows);
+            if (taken == 0) {
+                given->snapshots[field] = PySequence_Tuple(column);
+                taken = given->snapshots[field] == NULL ||
+                                check_length(field, PyTuple_GET_SIZE(given->snapshots[field]), rows) < 0
+                            ? -1
+                            : 1;
+            }
         }
         if (taken < 0) {
-            release_sources(&given);
-            return NULL;
+            return -1;
         }
     }
     if (known != PyDict_GET_SIZE(columns)) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: the dict holds a key that names no field");
+        return -1;
+    }
+    return 0;
+}
+
+/* derive_columns' work, on arguments the caller holds. */
+static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ssize_t rows, int lenient,
+                                   PyObject *key, PyObject *key_file, int raise_refused, PyObject *index) {
+    sources given;
+    memset(&given, 0, sizeof given);
+    /* The caller's dict may change while a column is read (its __iter__ is
+     * Python code) and free the column: the columns are read from a copy. */
+    PyObject *own_columns = PyDict_Copy(columns);
+    if (own_columns == NULL || take_columns(&given, own_columns, rows) < 0) {
+        Py_XDECREF(own_columns);
         release_sources(&given);
         return NULL;
     }
+    Py_DECREF(own_columns);
 
     mint_options options = {lenient ? MINT_SSN_LENIENT : MINT_SSN_STRICT, NULL, 0};
-    Py_buffer key_buffer;
-    if (key_option(key, &key_buffer, &options) < 0) {
+    key_hold key_held;
+    if (key_option(key, key_file, &key_held, &options) < 0) {
         release_sources(&given);
         return NULL;
     }
@@ -642,19 +922,71 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
         if (step == NULL) {
             PyErr_NoMemory();
         }
-    } else {
-        memset(step->held_count, 0, sizeof step->held_count);
-        if (derive_all(get_state(module), &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
-            Py_CLEAR(identifiers);
-        }
+        Py_CLEAR(identifiers);
+    } else if (derive_all(state, &given, rows, &options, raise_refused, index, step, identifiers) < 0) {
+        Py_CLEAR(identifiers);
     }
     PyMem_Free(step);
-    release_key(&key_buffer);
+    release_key(&key_held);
     release_sources(&given);
     return identifiers;
 }
 
+static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
+    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", "key_file", NULL};
+    PyObject *arguments[7] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None, Py_None};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOOO:derive_columns", keywords, &PyDict_Type,
+                                     &arguments[0], &arguments[1], &arguments[2], &arguments[3], &arguments[4],
+                                     &arguments[5], &arguments[6])) {
+        return NULL;
+    }
+    /* Borrowed from the call, as in uuid: held, as Python code runs before
+     * they are used. */
+    for (int i = 0; i < 7; ++i) {
+        Py_INCREF(arguments[i]);
+    }
+    PyObject *identifiers = NULL;
+    const Py_ssize_t rows = PyNumber_AsSsize_t(arguments[1], PyExc_OverflowError);
+    const int lenient = rows == -1 && PyErr_Occurred() ? -1 : PyObject_IsTrue(arguments[2]);
+    const int raise_refused = lenient < 0 ? -1 : PyObject_IsTrue(arguments[4]);
+    if (raise_refused < 0) {
+        /* An exception is set. */
+    } else if (rows < 0) {
+        PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
+    } else {
+        identifiers = derive_columns_of(get_state(module), arguments[0], rows, lenient, arguments[3], arguments[6],
+                                        raise_refused, arguments[5]);
+    }
+    for (int i = 0; i < 7; ++i) {
+        Py_DECREF(arguments[i]);
+    }
+    return identifiers;
+}
+
+PyDoc_STRVAR(read_key_doc,
+"read_key($module, path, /)\n"
+"--\n"
+"\n"
+"The secret in the key file at `path`, as bytes, read exactly as mintbatch\n"
+"and mintsolo read --key-file: hex digits in either case, whitespace\n"
+"ignored, an even number of 32 to 1024 digits. Raises OSError when the\n"
+"file cannot be opened or read and ValueError when it holds no key, with\n"
+"the programs' words; warns (UserWarning) when group or others may read or\n"
+"write the file.");
+
+static PyObject *mint_read_key(PyObject *module, PyObject *path) {
+    (void)module;
+    mint_key_text secret;
+    if (read_key_into(path, &secret) < 0) {
+        return NULL;
+    }
+    PyObject *key = PyBytes_FromStringAndSize((const char *)secret.bytes, (Py_ssize_t)(secret.digits / 2));
+    mint_key_text_wipe(&secret, sizeof secret);
+    return key;
+}
+
 static PyMethodDef mint_methods[] = {
+    {"read_key", mint_read_key, METH_O, read_key_doc},
     {"uuid", (PyCFunction)(void (*)(void))mint_uuid, METH_VARARGS | METH_KEYWORDS, uuid_doc},
     {"derive_columns", (PyCFunction)(void (*)(void))mint_derive_columns_py, METH_VARARGS | METH_KEYWORDS,
      derive_columns_doc},

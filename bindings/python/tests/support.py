@@ -55,6 +55,27 @@ def keyed_reference(row, key):
     return None
 
 
+def write_test_key(directory):
+    """The project's test key file (tests/data/keys/test.key), copied into
+    `directory` for its owner alone; its path."""
+    path = os.path.join(directory, "test.key")
+    with open(os.path.join(SOURCE_DIR, "tests", "data", "keys", "test.key"), "rb") as source:
+        content = source.read()
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as file:
+        file.write(content)
+    return path
+
+
+def assert_same_identifiers(test, got, expected):
+    """Fails `test` unless the two lists of identifiers are equal, naming the
+    first row that differs (unittest's diff of long lists takes minutes)."""
+    test.assertEqual(len(got), len(expected), "other numbers of rows")
+    differ = [row for row, (a, b) in enumerate(zip(got, expected)) if a != b]
+    if differ:
+        first = differ[0]
+        test.fail(f"{len(differ)} of {len(got)} rows differ; row {first}: {got[first]!r}, expected {expected[first]!r}")
+
+
 def program(variable):
     """The path of a program the build passes in `variable`; skips without it."""
     path = os.environ.get(variable)
@@ -71,13 +92,14 @@ def write_generated_records(path, count, seed, extra_lines=()):
             out.write(line.encode("latin-1") + b"\n")
 
 
-def mintbatch_identifiers(input_path):
+def mintbatch_identifiers(input_path, *options):
     """mintbatch's identifier for every line after the header: the text it
-    appends to a processed line, None for a line it copies unchanged."""
+    appends to a processed line, None for a line it copies unchanged.
+    `options` go before the file names (--key-file PATH, say)."""
     with tempfile.TemporaryDirectory() as scratch:
         output_path = os.path.join(scratch, "out.csv")
-        subprocess.run([program("MINT_TEST_MINTBATCH"), input_path, output_path], stdout=subprocess.DEVNULL,
-                       check=True)
+        subprocess.run([program("MINT_TEST_MINTBATCH"), *options, input_path, output_path],
+                       stdout=subprocess.DEVNULL, check=True)
         with open(input_path, "rb") as file:
             inputs = file.read().split(b"\n")[1:]
         with open(output_path, "rb") as file:

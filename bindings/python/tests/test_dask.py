@@ -5,7 +5,8 @@ import tempfile
 import unittest
 
 import mint
-from support import mintbatch_identifiers, program, write_generated_records
+from support import (assert_same_identifiers, mintbatch_identifiers, program, write_generated_records,
+                     write_test_key)
 
 RECORDS = 100_000
 
@@ -62,6 +63,35 @@ class OnACluster(unittest.TestCase):
         with self.assertRaises(mint.RecordError) as caught:
             mint.dask.uuids(ddf, errors="raise").compute()
         self.assertEqual(caught.exception.field, "patient_ssn")
+
+    def test_a_key_file_is_read_here_and_gives_mintbatchs_keyed_identifiers(self):
+        import dask.dataframe
+        import mint.dask
+        with tempfile.TemporaryDirectory() as keys:
+            key_path = write_test_key(keys)
+            expected = mintbatch_identifiers(self.path, "--key-file", key_path)
+            ddf = dask.dataframe.read_csv(self.path, blocksize=2_000_000, **mint.CSV_OPTIONS)
+            with_ids = mint.dask.uuids(ddf, key_file=key_path)
+        # The file is gone: the workers got its secret, not its path.
+        assert_same_identifiers(self, with_ids.compute()["uuid"].tolist(), expected)
+
+    def test_keys_that_cannot_be_used_are_refused_at_once(self):
+        import dask.dataframe
+        import pandas
+        import mint.dask
+        ddf = dask.dataframe.from_pandas(pandas.DataFrame({"patient_name": ["Jane Doe"]}), npartitions=1)
+        with tempfile.TemporaryDirectory() as keys:
+            key_path = write_test_key(keys)
+            with open(key_path, "rb") as file:
+                key_text = file.read()
+            for what, options, error in [
+                ("a key file's text as the key", dict(key=key_text), ValueError),
+                ("a short key", dict(key=b"short"), ValueError),
+                ("both", dict(key=mint.read_key(key_path), key_file=key_path), TypeError),
+                ("a missing key file", dict(key_file=key_path + ".missing"), FileNotFoundError),
+            ]:
+                with self.subTest(what), self.assertRaises(error):
+                    mint.dask.uuids(ddf, **options)
 
     def test_a_frame_without_record_fields_is_refused_at_once(self):
         import dask.dataframe

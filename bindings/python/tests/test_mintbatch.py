@@ -4,7 +4,8 @@ import tempfile
 import unittest
 
 import mint
-from support import EXAMPLES_CSV, mintbatch_identifiers, program, write_generated_records
+from support import (EXAMPLES_CSV, assert_same_identifiers, mintbatch_identifiers, program, write_generated_records,
+                     write_test_key)
 from test_uuid import REFUSALS
 
 try:
@@ -66,8 +67,17 @@ class SameAsMintbatch(unittest.TestCase):
     def test_lenient_calls_agree_with_single_records(self):
         self.agrees_with_single_records(lenient_ssn=True)
 
+    def test_a_key_file_gives_mintbatchs_keyed_identifiers(self):
+        path = os.path.join(self.scratch.name, "keyed.csv")
+        write_generated_records(path, 2000, 13)
+        key_path = write_test_key(self.scratch.name)
+        expected = mintbatch_identifiers(path, "--key-file", key_path)
+        assert_same_identifiers(self, mint.uuids(self.read(path), key_file=key_path).tolist(), expected)
+        assert_same_identifiers(self, mint.uuids(self.read(path), key=mint.read_key(key_path)).tolist(), expected)
+        self.assertNotEqual(mintbatch_identifiers(path), expected)
+
     def test_keyed_calls_agree_with_single_records(self):
-        self.agrees_with_single_records(key=b"k")
+        self.agrees_with_single_records(key=b"a secret of the study")
 
 
 if __name__ == "__main__":

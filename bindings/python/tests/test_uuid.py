@@ -1,12 +1,17 @@
 """mint.uuid: one record by keyword."""
+import errno
 import inspect
 import math
 import os
 import pickle
+import tempfile
 import unittest
+import warnings
 
 import mint
-from support import keyed_reference, reference
+import pathlib
+
+from support import SOURCE_DIR, keyed_reference, reference
 
 # The records of examples/patients.csv.
 JANE = dict(patient_name="Jane Doe", patient_ssn="123-45-6789", patient_gender=2, patient_birth_year=1970,
@@ -138,6 +143,29 @@ class NotGiven(unittest.TestCase):
         self.assertEqual(mint.uuid(**dict(JANE, patient_birth_year=numpy.int64(1970),
                                           patient_birth_day=numpy.float64(31.0))), "uc1kb3lfu4p3")
 
+    def test_numpy_floats_of_every_width_are_floats(self):
+        try:
+            import numpy
+        except ImportError:
+            self.skipTest("numpy is not installed")
+        for kind in (numpy.float16, numpy.float32, numpy.longdouble):
+            with self.subTest(kind.__name__):
+                self.assertEqual(mint.uuid(**dict(JANE, patient_gender=kind(2.0), patient_birth_day=kind(31))),
+                                 "uc1kb3lfu4p3")
+                self.assertEqual(mint.uuid(**dict(JANE_COVERED, policy_gender=kind("nan"), policy_ssn=kind("nan"))),
+                                 mint.uuid(**dict(JANE_COVERED, policy_gender=None, policy_ssn=None)))
+                with self.assertRaises(mint.RecordError) as caught:
+                    mint.uuid(**dict(JANE, patient_birth_day=kind(2.5)))
+                self.assertEqual(caught.exception.field, "patient_birth_day")
+                self.assertEqual(mint.uuids({**{n: [v] for n, v in JANE.items()},
+                                             "patient_gender": numpy.array([kind(2.0)], dtype=object)}),
+                                 ["uc1kb3lfu4p3"])
+        # A fraction too small for a double is still a fraction.
+        year = numpy.longdouble(1970) + numpy.longdouble(2) ** -50
+        if year != numpy.longdouble(1970) and float(year) == 1970.0:
+            with self.assertRaises(mint.RecordError):
+                mint.uuid(**dict(JANE, patient_birth_year=year))
+
 
 class WrongTypes(unittest.TestCase):
     CASES = [
@@ -242,6 +270,151 @@ class Keys(unittest.TestCase):
             mint.uuid(**JANE, key="a text")
         with self.assertRaises(TypeError):
             mint.uuid(**JANE, key=42)
+
+    def test_keys_that_can_be_mistaken_are_refused(self):
+        hex_text = self.TEST_KEY.hex().encode()
+        for what, key, message in [
+            ("15 bytes", self.KEY[:15], "at least 16 bytes"),
+            ("a key file's text", hex_text + b"\n", "read_key"),
+            ("a key file's text in upper case with CRLF", hex_text.upper() + b"\r\n", "read_key"),
+            ("32 hex digits split by whitespace", b" 0011223344556677\t8899aabbccddeeff \n", "read_key"),
+            ("more hex digits than a key file holds", b"ab" * 600, "read_key"),
+            ("a key file's text in a bytearray", bytearray(hex_text), "read_key"),
+            ("a key file's text in a strided view", memoryview(bytes(b for c in hex_text for b in (c, 0)))[::2],
+             "read_key"),
+        ]:
+            with self.subTest(what), self.assertRaisesRegex(ValueError, message) as caught:
+                mint.uuid(**JANE, key=key)
+            # The message never shows the key.
+            self.assertNotIn(bytes(key)[:16].decode("latin-1"), str(caught.exception))
+
+    def test_keys_like_but_not_a_key_files_text_are_taken(self):
+        for what, key in [
+            ("16 bytes", self.KEY[:16]),
+            ("31 hex digits", b"0123456789abcdef0123456789abcde"),
+            ("hex digits and a colon", b"00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff"),
+            ("the secret of a key file", self.TEST_KEY),
+        ]:
+            with self.subTest(what):
+                self.assertEqual(mint.uuid(**JANE, key=key), keyed_reference(csv_row(JANE), bytes(key)))
+
+    def test_a_strided_view_is_its_bytes_in_order(self):
+        spread = memoryview(bytes(b for c in self.KEY for b in (c, 0xFF)))[::2]
+        self.assertFalse(spread.contiguous)
+        self.assertEqual(mint.uuid(**JANE, key=spread), mint.uuid(**JANE, key=self.KEY))
+        columns = {name: [value] for name, value in JANE.items()}
+        self.assertEqual(mint.uuids(columns, key=spread), [mint.uuid(**JANE, key=self.KEY)])
+
+
+# Key files as the programs' tests have them: (what, content, secret in hex).
+KEY64 = "7b9d7e32dfd43f365be501ab42424e46caeb516d3467649b686bb0b8dda50d7d"
+KEY32 = "00112233445566778899aabbccddeeff"
+
+
+def digits(count):
+    return "".join("0123456789abcdef"[(i * 7) % 16] for i in range(count))
+
+
+KEY_FILES = [
+    ("64 digits and a newline", KEY64 + "\n", KEY64),
+    ("64 digits, no newline", KEY64, KEY64),
+    ("upper case", KEY64.upper() + "\r\n", KEY64),
+    ("32 digits", KEY32 + "\n", KEY32),
+    ("whitespace everywhere", " \t" + KEY32[:5] + "\r\n" + KEY32[5:25] + "  \n\n\t" + KEY32[25:] + "\r", KEY32),
+    ("long whitespace", " " * 1000 + KEY32[:1] + "\n" * 300 + KEY32[1:], KEY32),
+    ("1024 digits", digits(1024) + "\n", digits(1024)),
+]
+NOT_HEX = "it holds a character other than hex digits and whitespace"
+NOT_KEY_FILES = [
+    ("empty", "", "it is empty"),
+    ("only whitespace", " \r\n\t\n", "it is empty"),
+    ("30 digits", KEY32[:30] + "\n", "it holds fewer than 32 hex digits"),
+    ("31 digits", KEY32[:31], "it holds an odd number of hex digits"),
+    ("65 digits", KEY64 + "a", "it holds an odd number of hex digits"),
+    ("a letter beyond f", KEY32[:10] + "g" + KEY32[11:], NOT_HEX),
+    ("0x prefix", "0x" + KEY64, NOT_HEX),
+    ("form feed", KEY32 + "\f", NOT_HEX),
+    ("zero byte", KEY32 + "\0", NOT_HEX),
+    ("1025 digits", digits(1025), "it holds more than 1024 hex digits"),
+    ("a megabyte of digits", digits(1 << 20), "it holds more than 1024 hex digits"),
+]
+
+
+class KeyFiles(unittest.TestCase):
+    """mint.read_key and key_file=: the programs' rules and words."""
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(self.scratch.cleanup)
+
+    def key_file(self, content, mode=0o600, name="mint.key"):
+        path = os.path.join(self.scratch.name, name)
+        with open(path, "w", newline="") as file:
+            file.write(content)
+        os.chmod(path, mode)
+        return path
+
+    def test_reads_hex_in_either_case_with_whitespace_anywhere(self):
+        for what, content, secret in KEY_FILES:
+            with self.subTest(what), warnings.catch_warnings():
+                warnings.simplefilter("error")
+                path = self.key_file(content)
+                self.assertEqual(mint.read_key(path), bytes.fromhex(secret))
+                self.assertEqual(mint.uuid(**JANE, key_file=path),
+                                 keyed_reference(csv_row(JANE), bytes.fromhex(secret)))
+
+    def test_the_project_test_key_gives_its_worked_examples(self):
+        with open(os.path.join(SOURCE_DIR, "tests", "data", "keys", "test.key")) as file:
+            path = self.key_file(file.read())
+        self.assertEqual(mint.uuid(**JANE, key_file=path), "mib97ds9ej5d")
+        self.assertEqual(mint.uuid(**JANE_COVERED, key_file=path), "8l00kma9drtk")
+        self.assertEqual(mint.uuids({name: [value] for name, value in JANE.items()}, key_file=path), ["mib97ds9ej5d"])
+        for as_path in (path.encode(), pathlib.Path(path)):
+            self.assertEqual(mint.read_key(as_path), Keys.TEST_KEY)
+
+    def test_refuses_what_is_not_a_key_in_the_programs_words(self):
+        for what, content, why in NOT_KEY_FILES:
+            path = self.key_file(content)
+            for call in (lambda: mint.read_key(path), lambda: mint.uuid(**JANE, key_file=path),
+                         lambda: mint.uuids({"patient_name": ["Jane Doe"]}, key_file=path)):
+                with self.subTest(what), self.assertRaises(ValueError) as caught:
+                    call()
+                self.assertEqual(str(caught.exception), f"Key file '{path}' is not a key: {why}.")
+
+    def test_files_that_cannot_be_read(self):
+        missing = os.path.join(self.scratch.name, "missing.key")
+        with self.assertRaises(FileNotFoundError) as caught:
+            mint.read_key(missing)
+        self.assertEqual(str(caught.exception), f"Unable to open key file '{missing}'.")
+        self.assertEqual(caught.exception.errno, errno.ENOENT)
+        with self.assertRaises(IsADirectoryError) as caught:
+            mint.uuid(**JANE, key_file=self.scratch.name)
+        self.assertEqual(str(caught.exception), f"Unable to read key file '{self.scratch.name}'.")
+        for bad in (42, None, "a\0b"):
+            with self.subTest(bad), self.assertRaises((TypeError, ValueError)):
+                mint.read_key(bad)
+
+    def test_warns_when_others_may_read_it(self):
+        for mode, warned in ((0o600, False), (0o400, False), (0o640, True), (0o604, True), (0o620, True)):
+            path = self.key_file(KEY64, mode, name=f"mode-{mode:o}.key")
+            with self.subTest(f"{mode:o}"), warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                self.assertEqual(mint.read_key(path), bytes.fromhex(KEY64))
+                messages = [str(w.message) for w in caught if issubclass(w.category, UserWarning)]
+                expected = [f"key file '{path}' is open to other users; keep it to its owner (chmod 600)."]
+                self.assertEqual(messages, expected if warned else [])
+        # A warning made an error gives no key.
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with self.assertRaises(UserWarning):
+                mint.uuid(**JANE, key_file=path)
+
+    def test_key_and_key_file_together_are_refused(self):
+        path = self.key_file(KEY64)
+        for call in (lambda: mint.uuid(**JANE, key=Keys.KEY, key_file=path),
+                     lambda: mint.uuids({"patient_name": ["Jane Doe"]}, key=Keys.KEY, key_file=path)):
+            with self.assertRaisesRegex(TypeError, "not both"):
+                call()
 
 
 class Package(unittest.TestCase):

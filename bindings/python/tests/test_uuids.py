@@ -48,7 +48,7 @@ class Columns(unittest.TestCase):
         self.assertEqual(mint.uuids(columns_of(records), lenient_ssn=True), one_by_one(records, lenient_ssn=True))
 
     def test_key_as_uuid_takes_it(self):
-        key = b"secret"
+        key = b"a secret of the study"
         self.assertEqual(mint.uuids(columns_of(RECORDS), key=key), one_by_one(RECORDS, key=key))
 
     def test_missing_columns_are_not_given(self):
@@ -89,6 +89,88 @@ class Columns(unittest.TestCase):
 
     def test_empty_columns(self):
         self.assertEqual(mint.uuids({"patient_name": []}), [])
+
+
+# Python code that the conversion of a value runs (__index__, a look-up of
+# pandas.NA, a column's __iter__) changes what the call reads. Each case runs
+# in a child interpreter whose allocator fills freed memory, so that reading
+# a freed list, value or column fails every time (a crash or a wrong
+# result), and prints what the call returned.
+HOSTILE_CASES = [
+    ("a number's __index__ empties its list", """
+class Clearing:
+    def __index__(self):
+        gender.clear()
+        return 2
+gender = []
+gender.extend(Clearing() for _ in range(3000))
+print(mint.uuids({**JANE_COLUMNS(3000), "patient_gender": gender}) == ["uc1kb3lfu4p3"] * 3000, len(gender))
+""", "True 0"),
+    ("a look-up of pandas.NA empties a text list", """
+import types
+class Missing:
+    pass
+def pandas_attribute(name):
+    if name != "NA":
+        raise AttributeError(name)
+    names.clear()
+    return Missing.instance
+Missing.instance = Missing()
+sys.modules["pandas"] = pandas = types.ModuleType("pandas")
+pandas.DataFrame = type("DataFrame", (), {})
+pandas.__getattr__ = pandas_attribute
+names = [Missing.instance] + ["Jane " + "Doe" * (i % 7) for i in range(2999)]
+expected = [None] + [mint.uuid(**dict(JANE, patient_name=name)) for name in names[1:]]
+print(mint.uuids({**JANE_COLUMNS(3000), "patient_name": names}) == expected, len(names))
+""", "True 0"),
+    ("a column's __iter__ takes it out of the dict", """
+class Column:
+    def __iter__(self):
+        del columns["patient_gender"]
+        return iter([2] * 3)
+    def __len__(self):
+        return 3
+columns = {**JANE_COLUMNS(3), "patient_gender": Column()}
+print(mint._mint.derive_columns(columns, 3) == ["uc1kb3lfu4p3"] * 3, len(columns))
+""", "True 5"),
+    ("a value's __index__ empties the dict of uuid's arguments", """
+import ctypes
+class Clearing:
+    def __index__(self):
+        arguments.clear()
+        return 2
+arguments = dict(JANE, patient_gender=Clearing(), patient_name="Jane " + "Doe" * 100,
+                 patient_birth_year=Year(1970))
+call = ctypes.pythonapi.PyObject_Call
+call.restype, call.argtypes = ctypes.py_object, [ctypes.py_object] * 3
+print(call(mint.uuid, (), arguments) == mint.uuid(**dict(JANE, patient_name="Jane " + "Doe" * 100)),
+      len(arguments))
+""", "True 0"),
+]
+
+HOSTILE_PRELUDE = """
+import sys
+import mint
+from test_uuid import JANE
+class Year(int):
+    pass
+def JANE_COLUMNS(rows):
+    return {name: [value] * rows for name, value in JANE.items()}
+"""
+
+
+class ColumnsChangedDuringTheCall(unittest.TestCase):
+    def test_the_call_reads_what_it_was_given(self):
+        import os
+        import subprocess
+        import sys
+        environment = dict(os.environ, PYTHONMALLOC="debug")
+        environment["PYTHONPATH"] = os.pathsep.join([os.path.dirname(os.path.abspath(__file__))] + sys.path)
+        for what, code, expected in HOSTILE_CASES:
+            with self.subTest(what):
+                child = subprocess.run([sys.executable, "-c", HOSTILE_PRELUDE + code], env=environment,
+                                       capture_output=True, text=True, timeout=120)
+                self.assertEqual((child.returncode, child.stdout.strip()), (0, expected), child.stderr[-2000:])
 
 
 @needs_numpy
