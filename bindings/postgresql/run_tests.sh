@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
 # Runs the extension's regression tests (sql/*.sql against expected/*.out,
-# with pg_regress) on a throw-away PostgreSQL server that this script starts
-# and drops: Debian's pg_virtualenv, in a temporary directory. As root, the
-# server runs as the `postgres` user and only the client runs as root; no
-# other cluster is touched, and nothing is written outside temporary
-# directories but the build tree's install manifests.
+# with pg_regress) on throw-away PostgreSQL servers that this script makes
+# and drops, in a temporary directory: Debian's pg_virtualenv for the TESTs
+# without a key, then a server of its own, started with the module preloaded
+# and the project's test key (mint_key, mint_agree, mint_copy), with a key
+# file but the module not preloaded (mint_unpreloaded), and with key files
+# that cannot serve, where it must refuse to start. As root, the servers run
+# as the `postgres` user and only the client runs as root; no other cluster
+# is touched, and nothing is written outside temporary directories but the
+# build tree's install manifests.
 #
 # The extension is used as `cmake --install --component postgresql` puts it
-# in place, but under a staging directory that the server is told to look in
-# first (Debian's extension_destdir setting), so the test needs no write
-# access to the server's own directories.
+# into a prefix of the test's own, which the servers are told to look in
+# first (Debian's extension_destdir, and dynamic_library_path for
+# shared_preload_libraries), so the test needs no write access to the
+# server's own directories.
 #
 # usage: run_tests.sh --build=DIR --source=DIR --pg-config=PATH
 #          --pkglibdir=DIR --extensiondir=DIR
 #          --mintbatch=PATH --generate-records=PATH --test-key=FILE TEST ...
 # --pkglibdir and --extensiondir: where the install rules put the module and
-# the control and script files. --test-key: the project's test key file,
-# whose keyed identifiers of the worked examples are known. TEST: the
-# sql/TEST.sql files to run, in order.
+# the control and script files for pg_config's prefix. --test-key: the
+# project's test key file, whose keyed identifiers of the worked examples are
+# known. TEST: the sql/TEST.sql files to run without a key, in order.
 # Exit status 77 (skipped) when there is no server to test against.
-# MINT_TEST_KEEP=1 keeps the temporary directory (pg_regress's results in out/).
+# MINT_TEST_KEEP=1 keeps the temporary directory (pg_regress's results in
+# unkeyed/out/ and keyed/out-*/).
 set -euo pipefail
 
 if [ "${1:-}" = --inside ]; then
