@@ -242,7 +242,8 @@ for case in "${bad_keys[@]}"; do
   # pg_ctl gives up after 60 seconds; a postmaster stuck reading the file
   # would still be there.
   if [ -e "$server/data/postmaster.pid" ]; then
-    stop_server || true
+    # It may be deaf to pg_ctl stop: end it by the process id it wrote.
+    as_server kill -KILL "$(head -1 "$server/data/postmaster.pid")" || true
     fail "the server neither started nor ended with key file $file"
   fi
   want="FATAL:  mint: key file \"mint_test/$file\" (mint.key_file) $why"
