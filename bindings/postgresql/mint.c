@@ -80,6 +80,8 @@ static char server_key_id[MINT_KEY_ID_SIZE];
 
 /* The key file's faults at server start: one line in the server log, then
  * the postmaster exits. Only the server's log sees the path. */
+static void refuse_key_file(const char *path, const char *problem) pg_attribute_noreturn();
+
 static void
 refuse_key_file(const char *path, const char *problem)
 {
@@ -164,7 +166,8 @@ load_server_key(const char *path)
 
 	fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 	if (fd < 0)
-		refuse_key_file(path, errno == ENOENT ? "does not exist" : "cannot be opened");
+		refuse_key_file(path, errno == ENOENT ? "does not exist"
+						: errno == EACCES ? "cannot be read by the server's user" : "cannot be opened");
 	if (fstat(fd, &status) != 0)
 		problem = "cannot be examined";
 	else if (!S_ISREG(status.st_mode))

@@ -230,6 +230,13 @@ bad_keys=(
   "group.hex|has group or world access"
   "world.hex|has group or world access"
 )
+# Owned by root, as PostgreSQL allows for its ssl_key_file: readable by the
+# server's group at most (0640), and then only if the server can read it.
+if [ "$(id -u)" -eq 0 ]; then
+  install -o root -g root -m 600 "$test_key" "$keys/root-only.hex"
+  install -o root -g root -m 644 "$test_key" "$keys/root-world.hex"
+  bad_keys+=("root-only.hex|cannot be read by the server's user" "root-world.hex|has group or world access")
+fi
 for case in "${bad_keys[@]}"; do
   file=${case%%|*} why=${case#*|}
   : > "$server/log"
@@ -254,3 +261,15 @@ for case in "${bad_keys[@]}"; do
   fi
   echo "ok   $file: $(grep -F "$want" "$server/log" | sed 's/^.*FATAL:/FATAL:/')"
 done
+
+if [ "$(id -u)" -eq 0 ]; then
+  step "a key file owned by root and readable by the server's group serves"
+  install -o root -g "$(id -gn postgres)" -m 640 "$test_key" "$keys/root-group.hex"
+  start_server "-c shared_preload_libraries=mint -c mint.key_file=mint_test/root-group.hex" \
+    || { cat "$server/pg_ctl.log" "$server/log"; fail "the server with a root-owned key file did not start"; }
+  key_id=$(psql -XAtq -h "$server/socket" -U postgres -d postgres \
+    -c 'CREATE EXTENSION mint' -c 'SELECT mint_key_id()' -c 'DROP EXTENSION mint')
+  stop_server
+  [ "$key_id" = b913d80e9c15b16f ] || fail "the root-owned key file gave fingerprint '$key_id'"
+  echo "ok   root-group.hex: the test key"
+fi
