@@ -1,5 +1,6 @@
 // Costs of the C interface (libmint, called as a binding calls it): one
-// record per call in each mode, and generated records one call each against
+// record per call in each mode, a keyed one with its key prepared per call
+// and once, and generated records one call each against
 // all of them in one column call, per record.
 #include <benchmark/benchmark.h>
 
@@ -29,6 +30,32 @@ void derive_one(benchmark::State& state, const mint_person* patient, const mint_
 BENCHMARK_CAPTURE(derive_one, patient_key, &jane, nullptr);
 BENCHMARK_CAPTURE(derive_one, policy_key, &jane_without_ssn, &john);
 BENCHMARK_CAPTURE(derive_one, refused_ssn, &jane_eight_digits, nullptr);
+
+// A keyed patient key: the secret prepared by every call (mint_derive with
+// the key in its options) against a key prepared once (mint_derive_prepared),
+// as a server that keeps one key for all its rows calls it.
+const unsigned char bench_secret[32] = {0x7b, 0x9d, 0x7e, 0x32, 0xdf, 0xd4, 0x3f, 0x36};
+
+void keyed_prepared_per_call(benchmark::State& state) {
+    const mint_options options{MINT_SSN_STRICT, bench_secret, sizeof bench_secret};
+    char identifier[MINT_ID_SIZE];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(mint_derive(&jane, nullptr, &options, identifier, nullptr));
+        benchmark::DoNotOptimize(identifier);
+    }
+}
+BENCHMARK(keyed_prepared_per_call);
+
+void keyed_prepared_once(benchmark::State& state) {
+    mint_key key;
+    mint_key_prepare(bench_secret, sizeof bench_secret, &key);
+    char identifier[MINT_ID_SIZE];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(mint_derive_prepared(&jane, nullptr, MINT_SSN_STRICT, &key, identifier, nullptr));
+        benchmark::DoNotOptimize(identifier);
+    }
+}
+BENCHMARK(keyed_prepared_once);
 
 // Generated records (mostly patient keys, some policy keys, some without an
 // SSN) as columns, their fields read as mintbatch reads them.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The cost of mint_uuid in PostgreSQL, beside md5 on the same table in the
-# same run: a throw-away server (Debian's pg_virtualenv, as the extension's
-# tests use), N generated records loaded with COPY, and for each query the
-# best of five runs of EXPLAIN ANALYZE without per-node timing, in one
-# backend process (no parallel workers).
+# same run: throw-away servers (Debian's pg_virtualenv, as the extension's
+# tests use), one without a key and one with mint preloaded and a key, N
+# generated records loaded with COPY, and for each query the median of five
+# runs of EXPLAIN ANALYZE without per-node timing, in one backend process (no
+# parallel workers).
 #
 # usage: bench/postgresql_bench.sh [BUILD_DIR] [N]
 #   BUILD_DIR defaults to build/default (configured with MINT_POSTGRESQL on);
@@ -28,24 +29,26 @@ if [ "${MINT_BENCH_INSIDE:-}" = 1 ]; then
       patient_birth_month, patient_birth_day, policy_name, policy_ssn, policy_gender, policy_birth_year,
       policy_birth_month, policy_birth_day)) FROM t"
   )
-  declare -A best=()
+  declare -A times=() median=()
   for _ in $(seq $runs); do
     # Interleaved, so that a slow minute of the machine touches all three.
     for name in scan md5 mint_uuid; do
       ms=$(psql -c 'SET max_parallel_workers_per_gather = 0' \
         -c "EXPLAIN (ANALYZE, TIMING OFF) ${queries[$name]}" | sed -n 's/^Execution Time: \([0-9.]*\) ms$/\1/p')
-      if [ -z "${best[$name]:-}" ] || awk -v a="$ms" -v b="${best[$name]}" 'BEGIN { exit !(a < b) }'; then
-        best[$name]=$ms
-      fi
+      times[$name]="${times[$name]:-} $ms"
     done
   done
-  rows=$(psql -c 'SELECT count(*) FROM t')
-  printf '%-10s %12s %12s %22s\n' query "best ms" "ns per row" "ns per row beyond scan"
   for name in scan md5 mint_uuid; do
-    awk -v name="$name" -v ms="${best[$name]}" -v scan="${best[scan]}" -v rows="$rows" 'BEGIN {
+    median[$name]=$(printf '%s\n' ${times[$name]} | sort -g | sed -n "$(( (runs + 1) / 2 ))p")
+  done
+  rows=$(psql -c 'SELECT count(*) FROM t')
+  echo "key: $(psql -c "SELECT coalesce('fingerprint ' || mint_key_id(), 'none')")"
+  printf '%-10s %12s %12s %22s\n' query "median ms" "ns per row" "ns per row beyond scan"
+  for name in scan md5 mint_uuid; do
+    awk -v name="$name" -v ms="${median[$name]}" -v scan="${median[scan]}" -v rows="$rows" 'BEGIN {
       printf "%-10s %12.1f %12.0f %22.0f\n", name, ms, ms * 1e6 / rows, (ms - scan) * 1e6 / rows }'
   done
-  awk -v m="${best[mint_uuid]}" -v d="${best[md5]}" -v s="${best[scan]}" 'BEGIN {
+  awk -v m="${median[mint_uuid]}" -v d="${median[md5]}" -v s="${median[scan]}" 'BEGIN {
     printf "mint_uuid / md5: %.2f (whole query), %.2f (beyond the scan)\n", m / d, (m - s) / (d - s) }'
   exit 0
 fi
@@ -61,18 +64,27 @@ command -v pg_virtualenv > /dev/null || { echo "pg_virtualenv not found (Debian 
 work=$(mktemp -d -t mint-postgresql-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"  # the server, another user when this runs as root, reads from here
-DESTDIR=$work/installed cmake --install "$build" --component postgresql > /dev/null
-stage=$work/stage
+# Installed into a prefix of its own, which the servers look in first.
+prefix=$work/prefix
+cmake --install "$build" --component postgresql --prefix "$prefix" > /dev/null
 pkglibdir=$("$pg_config" --pkglibdir)
-extensiondir=$("$pg_config" --sharedir)/extension
-mkdir -p "$stage$pkglibdir" "$stage$extensiondir"
-find "$work/installed" -name 'mint.so' -exec cp {} "$stage$pkglibdir/" \;
-find "$work/installed" -name 'mint*.sql' -o -name 'mint.control' | xargs cp -t "$stage$extensiondir/"
 "$generate" "$count" 42 > "$work/records.csv"
-chmod -R a+rX "$work"
+# A key as the server needs it: its own user's, for it alone.
+mkdir -m 700 "$work/key"
+head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$work/key/key.hex"
+chmod 600 "$work/key/key.hex"
+chmod -R a+rX "$prefix" "$work/records.csv"
+[ "$(id -u)" -ne 0 ] || chown -R postgres "$work/key"
 
 version=$("$pg_config" --version | sed -E 's/^PostgreSQL ([0-9]+).*/\1/')
-echo "PostgreSQL $version, $count generated records, best of $runs, one process"
-MINT_BENCH_INSIDE=1 MINT_BENCH_RECORDS=$work/records.csv \
-  pg_virtualenv -t -v "$version" -o "extension_destdir=$stage" -o shared_buffers=1GB -o jit=off \
-  "$0" "$build" "$count" 2>&1 | grep -v -e '^Creating new PostgreSQL cluster' -e '^Dropping cluster'
+echo "PostgreSQL $version, $count generated records, median of $runs, one process"
+for keyed in no yes; do
+  options=(-o "extension_destdir=$prefix" -o shared_buffers=1GB -o jit=off)
+  if [ $keyed = yes ]; then
+    options+=(-o "dynamic_library_path=$prefix$pkglibdir:\$libdir" -o shared_preload_libraries=mint
+              -o "mint.key_file=$work/key/key.hex")
+  fi
+  MINT_BENCH_INSIDE=1 MINT_BENCH_RECORDS=$work/records.csv \
+    pg_virtualenv -t -v "$version" "${options[@]}" \
+    "$0" "$build" "$count" 2>&1 | grep -v -e '^Creating new PostgreSQL cluster' -e '^Dropping cluster'
+done

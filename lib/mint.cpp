@@ -243,6 +243,37 @@ bool is_field(int32_t field) {
     return field >= MINT_PATIENT_NAME && field <= field_count;
 }
 
+// One record judged and, where it gets one, its identifier derived under
+// `key` (null: unkeyed) into `identifier`.
+mint_result derive_one(const mint_person* patient, const mint_person* policy, fields::ssn_rule rule,
+                       const mint::uuid_key* key, char* identifier) {
+    uuid_hash_data data;
+    const mint_result outcome = judge(patient, policy, rule, &data);
+    if (outcome.status == MINT_IDENTIFIER) {
+        mint::uuid_derive(&data, key);
+        write_identifier(identifier, data.uuid);
+    } else {
+        write_identifier(identifier, text_without_derivation(outcome.status));
+    }
+    return outcome;
+}
+
+// A mint_key holds a uuid_key's bytes, copied in and out: the caller's
+// struct need not be aligned or typed for the library's.
+static_assert(sizeof(mint::uuid_key) == sizeof(mint_key::state));
+constexpr uint32_t key_prepared_mark = 0x6d696e74;  // "mint"
+
+bool unpack_key(const mint_key* key, mint::uuid_key* out) {
+    if (key == nullptr || key->prepared != key_prepared_mark) return false;
+    std::memcpy(out, key->state, sizeof *out);
+    return true;
+}
+
+// The label whose MAC under a key is its fingerprint.
+constexpr char key_id_label[] = "mint key id";
+constexpr size_t key_id_bytes = (MINT_KEY_ID_SIZE - 1) / 2;
+static_assert(key_id_bytes <= mint::hmac_sha256_mac_bytes);
+
 }  // namespace
 
 extern "C" {
@@ -257,14 +288,7 @@ int32_t mint_derive(const mint_person* patient, const mint_person* policy, const
         outcome.status = refused;
         write_identifier(identifier, no_identifier);
     } else {
-        uuid_hash_data data;
-        outcome = judge(patient, policy, call.rule, &data);
-        if (outcome.status == MINT_IDENTIFIER) {
-            mint::uuid_derive(&data, call.key_or_null());
-            write_identifier(identifier, data.uuid);
-        } else {
-            write_identifier(identifier, text_without_derivation(outcome.status));
-        }
+        outcome = derive_one(patient, policy, call.rule, call.key_or_null(), identifier);
     }
     if (result != nullptr) *result = outcome;
     return outcome.status;
@@ -337,6 +361,51 @@ const char* mint_field_name(int32_t field) {
 
 const char* mint_version(void) {
     return MINT_VERSION_TEXT;
+}
+
+int32_t mint_key_prepare(const unsigned char* secret, size_t length, mint_key* key) {
+    if (secret == nullptr || length == 0 || key == nullptr) return MINT_BAD_ARGUMENT;
+    mint::uuid_key prepared;
+    mint::uuid_key_init(&prepared, secret, length);
+    std::memcpy(key->state, &prepared, sizeof prepared);
+    mint::wipe_secret(&prepared, sizeof prepared);
+    key->prepared = key_prepared_mark;
+    return 0;
+}
+
+int32_t mint_derive_prepared(const mint_person* patient, const mint_person* policy, int32_t ssn_rule,
+                             const mint_key* key, char* identifier, mint_result* result) {
+    mint_result outcome{MINT_BAD_ARGUMENT, MINT_FIELD_NONE, 0};
+    mint::uuid_key prepared;
+    const bool keyed = key != nullptr;
+    const bool rule_known = ssn_rule == MINT_SSN_STRICT || ssn_rule == MINT_SSN_LENIENT;
+    if (identifier == nullptr) {
+        // Nowhere to write to.
+    } else if (!rule_known || (keyed && !unpack_key(key, &prepared))) {
+        write_identifier(identifier, no_identifier);
+    } else {
+        const auto rule = ssn_rule == MINT_SSN_LENIENT ? fields::ssn_rule::lenient : fields::ssn_rule::strict;
+        outcome = derive_one(patient, policy, rule, keyed ? &prepared : nullptr, identifier);
+    }
+    if (keyed) mint::wipe_secret(&prepared, sizeof prepared);
+    if (result != nullptr) *result = outcome;
+    return outcome.status;
+}
+
+int32_t mint_key_id(const mint_key* key, char* key_id) {
+    mint::uuid_key prepared;
+    if (key_id == nullptr || !unpack_key(key, &prepared)) return MINT_BAD_ARGUMENT;
+    unsigned char mac[mint::hmac_sha256_mac_bytes];
+    mint::hmac_sha256(&prepared.mac, reinterpret_cast<const unsigned char*>(key_id_label), sizeof key_id_label - 1,
+                      mac);
+    mint::wipe_secret(&prepared, sizeof prepared);
+    constexpr char digits[] = "0123456789abcdef";
+    for (size_t i = 0; i < key_id_bytes; ++i) {
+        key_id[2 * i] = digits[mac[i] >> 4];
+        key_id[2 * i + 1] = digits[mac[i] & 0x0f];
+    }
+    key_id[2 * key_id_bytes] = '\0';
+    return 0;
 }
 
 }  // extern "C"

@@ -185,6 +185,41 @@ MINT_API const char* mint_field_name(int32_t field);
 /* The library's version, "1.0.0". */
 MINT_API const char* mint_version(void);
 
+
+/* ---- Prepared keys, for callers that derive many records under one key ----
+ * mint_derive prepares its key on every call (two SHA-256 compressions). A
+ * caller that keeps one key for many calls prepares it once into a mint_key
+ * and derives with mint_derive_prepared. A mint_key stands in for the secret:
+ * keep it as secret, and overwrite it with zeros when done. */
+
+/* A prepared key; its contents are the library's own. */
+typedef struct mint_key {
+    uint32_t state[16];
+    uint32_t prepared;  /* nonzero once mint_key_prepare has filled it */
+} mint_key;
+
+/* Bytes of a key fingerprint text: 16 hex digits and a terminating zero. */
+#define MINT_KEY_ID_SIZE 17
+
+/* Prepares `length` bytes of secret (length above 0) into *key. Returns 0;
+ * MINT_BAD_ARGUMENT when key or secret is NULL or length is 0. */
+MINT_API int32_t mint_key_prepare(const unsigned char* secret, size_t length, mint_key* key);
+
+/* mint_derive with the SSN rule given directly and the key prepared: a NULL
+ * key gives unkeyed identifiers, a prepared one exactly what mint_derive
+ * gives with the same secret in its options. MINT_BAD_ARGUMENT when
+ * `identifier` is NULL, the rule is unknown or the key is not prepared. */
+MINT_API int32_t mint_derive_prepared(const mint_person* patient, const mint_person* policy, int32_t ssn_rule,
+                                      const mint_key* key, char* identifier, mint_result* result);
+
+/* A short public fingerprint of a prepared key, so that stored identifiers
+ * can record which key made them: the first 8 bytes of HMAC-SHA-256 under
+ * the key of the fixed text "mint key id", as 16 lowercase hex digits in
+ * MINT_KEY_ID_SIZE bytes. It tells keys apart and reveals nothing of them.
+ * Returns 0; MINT_BAD_ARGUMENT when either pointer is NULL or the key is not
+ * prepared. */
+MINT_API int32_t mint_key_id(const mint_key* key, char* key_id);
+
 #ifdef __cplusplus
 }
 #endif
@@ -210,6 +245,7 @@ MINT_STATIC_ASSERT(offsetof(mint_result, field) == 4, "mint_result layout");
 MINT_STATIC_ASSERT(offsetof(mint_result, flags) == 8, "mint_result layout");
 MINT_STATIC_ASSERT(sizeof(mint_columns) == 96, "mint_columns layout");
 MINT_STATIC_ASSERT(offsetof(mint_columns, policy_name) == 48, "mint_columns layout");
+MINT_STATIC_ASSERT(sizeof(mint_key) == 68, "mint_key layout");
 #endif
 #if defined(MINT_STATIC_ASSERT)
 #undef MINT_STATIC_ASSERT

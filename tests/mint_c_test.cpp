@@ -294,6 +294,90 @@ TEST(MintDerive, KeyedWorkedExamples) {
     EXPECT_NE(under_other.identifier, "uc1kb3lfu4p3");
 }
 
+// A key prepared once derives what the same secret gives in the options,
+// for every kind of result and both SSN rules; no key derives unkeyed.
+TEST(MintDerivePrepared, MatchesMintDeriveWithTheSameSecret) {
+    mint_key key;
+    ASSERT_EQ(mint_key_prepare(test_secret, sizeof test_secret, &key), 0);
+    const mint_person eight_digits = person("Jane Doe", "12345678", 2, 1970, 1, 31);
+    const mint_person bad_year = person("Jane Doe", "123-45-6789", 2, 2100, 1, 31);
+    const struct {
+        const mint_person* patient;
+        const mint_person* policy;
+    } records[] = {{&jane, nullptr}, {&jane_without_ssn, &john}, {&jane_without_ssn, nullptr},
+                   {&eight_digits, nullptr}, {&bad_year, nullptr}, {&nobody, &john}};
+    for (const int32_t rule : {MINT_SSN_STRICT, MINT_SSN_LENIENT}) {
+        const mint_options with_secret{rule, test_secret, sizeof test_secret};
+        const mint_options without_key{rule, nullptr, 0};
+        for (const auto& r : records) {
+            for (const bool keyed_call : {true, false}) {
+                const outcome want = derive(r.patient, r.policy, keyed_call ? &with_secret : &without_key);
+                char identifier[MINT_ID_SIZE];
+                mint_result result{};
+                const int32_t returned =
+                    mint_derive_prepared(r.patient, r.policy, rule, keyed_call ? &key : nullptr, identifier, &result);
+                EXPECT_EQ(returned, want.returned);
+                EXPECT_EQ(result.status, want.result.status);
+                EXPECT_EQ(result.field, want.result.field);
+                EXPECT_EQ(result.flags, want.result.flags);
+                EXPECT_EQ(std::string(identifier), want.identifier) << "rule " << rule << " keyed " << keyed_call;
+            }
+        }
+    }
+    char identifier[MINT_ID_SIZE];
+    ASSERT_EQ(mint_derive_prepared(&jane, nullptr, MINT_SSN_STRICT, &key, identifier, nullptr), MINT_IDENTIFIER);
+    EXPECT_STREQ(identifier, "mib97ds9ej5d");
+}
+
+TEST(MintDerivePrepared, BadArguments) {
+    mint_key key;
+    const unsigned char secret[] = {1, 2, 3};
+    EXPECT_EQ(mint_key_prepare(nullptr, 3, &key), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_key_prepare(secret, 0, &key), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_key_prepare(secret, sizeof secret, nullptr), MINT_BAD_ARGUMENT);
+    char identifier[MINT_ID_SIZE] = "xxxxxxxxxxxx";
+    mint_result result{};
+    // A key never prepared is a caller's mistake, never an unkeyed identifier.
+    mint_key unprepared;
+    std::memset(&unprepared, 0, sizeof unprepared);
+    EXPECT_EQ(mint_derive_prepared(&jane, nullptr, MINT_SSN_STRICT, &unprepared, identifier, &result),
+              MINT_BAD_ARGUMENT);
+    EXPECT_EQ(result.status, MINT_BAD_ARGUMENT);
+    EXPECT_STREQ(identifier, "");
+    ASSERT_EQ(mint_key_prepare(secret, sizeof secret, &key), 0);
+    EXPECT_EQ(mint_derive_prepared(&jane, nullptr, 2, &key, identifier, nullptr), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_derive_prepared(&jane, nullptr, MINT_SSN_STRICT, &key, nullptr, nullptr), MINT_BAD_ARGUMENT);
+    char key_id[MINT_KEY_ID_SIZE];
+    EXPECT_EQ(mint_key_id(&unprepared, key_id), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_key_id(nullptr, key_id), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_key_id(&key, nullptr), MINT_BAD_ARGUMENT);
+}
+
+// Fingerprints computed with Python's hmac module: the first 8 bytes of
+// HMAC-SHA-256(secret, "mint key id"), for a short key, the test key and a
+// key longer than a block (hashed first).
+TEST(MintKeyId, IsTheMacOfAFixedLabel) {
+    const unsigned char short_secret[] = {0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10,
+                                          0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
+    unsigned char long_secret[100];
+    for (size_t i = 0; i < sizeof long_secret; ++i) long_secret[i] = static_cast<unsigned char>(i);
+    const struct {
+        const unsigned char* secret;
+        size_t length;
+        const char* key_id;
+    } cases[] = {{short_secret, sizeof short_secret, "92bd20ab721d9188"},
+                 {test_secret, sizeof test_secret, "b913d80e9c15b16f"},
+                 {long_secret, sizeof long_secret, "179cf32761054e87"}};
+    for (const auto& c : cases) {
+        mint_key key;
+        ASSERT_EQ(mint_key_prepare(c.secret, c.length, &key), 0);
+        char key_id[MINT_KEY_ID_SIZE];
+        std::memset(key_id, 'x', sizeof key_id);
+        ASSERT_EQ(mint_key_id(&key, key_id), 0);
+        EXPECT_STREQ(key_id, c.key_id);
+    }
+}
+
 TEST(MintTexts, FieldNamesAndResultTexts) {
     const char* const names[] = {"patient_name", "patient_ssn",  "patient_gender", "patient_birth_year",
                                  "patient_birth_month", "patient_birth_day", "policy_name", "policy_ssn",

@@ -3,11 +3,9 @@
 -- complain if script is sourced in psql, rather than via CREATE EXTENSION
 \echo Use "CREATE EXTENSION mint" to load this file. \quit
 
--- IMMUTABLE although a key may enter the identifier: the key is a server
--- setting (mint.key_file) that only a superuser changes, so within one
--- configuration the result depends on the arguments alone. Changing the key
--- is like replacing the function: indexes, generated columns and stored
--- identifiers made under the old key must be rebuilt.
+-- IMMUTABLE: within one server run the result depends on the arguments
+-- alone (the key is read once, at server start; see mint--1.0--1.1.sql, which
+-- every install runs after this script).
 -- Not STRICT: a NULL argument is a field not given, which the derivation
 -- judges (a patient without an SSN may still be covered by a policy holder).
 

@@ -130,6 +130,7 @@ SELECT extversion FROM pg_extension WHERE extname = 'mint';
 SELECT mint_uuid('Jane Doe', '123-45-6789', 2, 1970, 1, 31);
 SELECT mint_uuid('Jane Doe', NULL, 2, date '1970-01-31', 'John Doe', '987-65-4321', 1, date '1968-07-04');
 SELECT mint_uuid_problem('Mary Major', '123-45-678', 2, 1990, 6, 15);
+SELECT mint_uuid_text('Jane Doe', '123-45-6789', '2', '1970', '1', '31');
 DROP EXTENSION mint;
 EOF
 chmod 644 "$scratch/extension.sql"
@@ -137,10 +138,11 @@ chmod 644 "$scratch/extension.sql"
 # It reports on the cluster on standard output: psql writes to a file.
 pg_virtualenv -t -v "$postgresql_major" psql -XAtq -v ON_ERROR_STOP=1 -f "$scratch/extension.sql" -o "$scratch/psql.out" \
   > "$scratch/psql.log" 2>&1 || { cat "$scratch/psql.log"; fail "the extension"; }
-want="1.0
+want="1.1
 uc1kb3lfu4p3
 1q2chvgo0ecq
-patient_ssn: invalid ssn"
+patient_ssn: invalid ssn
+uc1kb3lfu4p3"
 [ "$(cat "$scratch/psql.out")" = "$want" ] \
   || { diff <(echo "$want") "$scratch/psql.out" || true; fail "the extension's results (expected, actual)"; }
 

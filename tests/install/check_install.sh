@@ -54,8 +54,8 @@ step() { echo "== $*"; }
 
 step "install into a scratch prefix, then move it"
 unset DESTDIR
-# Every component but the PostgreSQL extension, which goes to the server's own
-# directories whatever the prefix (its test checks it).
+# Every component but the PostgreSQL extension, whose own test installs it
+# into a prefix and checks it.
 for component in $(installed_components); do
   cmake --install "$build" --prefix "$scratch/staged" --component "$component" >> "$scratch/install.log" \
     || { cat "$scratch/install.log"; fail "cmake --install --component $component"; }

@@ -130,7 +130,8 @@ check_listing() {
 package_files() {
   local package=$1
   if [ "${component[$package]}" = postgresql ]; then
-    printf '%s\n' "f ${pkglibdir#/}/mint.so" "f ${extensiondir#/}/mint.control" "f ${extensiondir#/}/mint--1.0.sql"
+    printf '%s\n' "f ${pkglibdir#/}/mint.so" "f ${extensiondir#/}/mint.control" "f ${extensiondir#/}/mint--1.0.sql" \
+      "f ${extensiondir#/}/mint--1.0--1.1.sql"
   else
     component_files "${component[$package]}" | sed "s|^\(.\) |\1 usr/|"
   fi

@@ -146,7 +146,7 @@ int refuse(const char* message, int verbosity) {
 int read_csv_record_fields(const char* position, patient_record* record, int verbosity, uuid_hash_data* identity) {
     uuid_hash_data& data = *identity;
     uuid_initialize(&data);
-    char ssn[1000];
+    char ssn[csv_ssn_field_capacity];
     const char* p = position;
     for (size_t i = 0; i < csv_column_count; ++i) {
         const csv_column& column = csv_columns[i];

@@ -33,6 +33,11 @@ const char* read_csv_text_field(const char* position, int* empty, char* destinat
 // neither *empty nor *value.
 const char* read_csv_int_field(const char* position, int* empty, int32_t* value);
 
+// Characters kept of an SSN field, terminator included: process_csv_record
+// reads at most csv_ssn_field_capacity - 1 of them (names: their fields in
+// patient_record, less one) and skips the rest of a longer field.
+constexpr size_t csv_ssn_field_capacity = 1000;
+
 // Reads the twelve patient and policy holder fields that follow the
 // data_record field, from `position`, into `record` (which the caller has
 // cleared), hands each non-empty one to its library setter and derives the
