@@ -3,8 +3,8 @@
 // prepared key of the secret in MINT_SHIM_SECRET (hex, at most 64 bytes):
 // the HMAC-SHA-256 inner and outer chaining values as the programs hold them.
 // It looks while the key must be there (the first write(2) of mintbatch, the
-// fopen(3) of mintsolo's record file), when the process exits, and when it
-// raises a signal to end itself; each look appends "WHEN COUNT" to the file
+// fopen(3) of mintsolo's record file), when main has returned, and when the
+// process raises a signal to end itself; each look appends "WHEN COUNT" to the file
 // MINT_SHIM_REPORT, COUNT being the places either value was found.
 //
 // The values are computed here and kept complemented, so that the shim's own
@@ -13,6 +13,7 @@
 #undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -169,11 +170,40 @@ __attribute__((constructor)) void prepare_early() {
     prepare_values();
 }
 
-__attribute__((destructor)) void look_at_exit() {
+// The look once main has returned runs on a stack of its own: on the
+// process's stack, its frames would cover main's, and with them a key left
+// there.
+using main_function = int (*)(int, char**, char**);
+main_function program_main;
+char look_stack[256 * 1024];
+ucontext_t after_main;
+ucontext_t looking;
+
+void look_at_exit() {
     report("exit");
 }
 
+int main_then_look(int argc, char** argv, char** environment) {
+    const int status = program_main(argc, argv, environment);
+    getcontext(&looking);
+    looking.uc_stack.ss_sp = look_stack;
+    looking.uc_stack.ss_size = sizeof look_stack;
+    looking.uc_link = &after_main;
+    makecontext(&looking, look_at_exit, 0);
+    swapcontext(&after_main, &looking);
+    return status;
+}
+
 }  // namespace
+
+extern "C" __attribute__((visibility("default"))) int __libc_start_main(main_function main, int argc, char** argv,
+                                                                          void (*init)(), void (*fini)(),
+                                                                          void (*loader_fini)(), void* stack_end) {
+    using start_function = int (*)(main_function, int, char**, void (*)(), void (*)(), void (*)(), void*);
+    static const auto next = reinterpret_cast<start_function>(dlsym(RTLD_NEXT, "__libc_start_main"));
+    program_main = main;
+    return next(main_then_look, argc, argv, init, fini, loader_fini, stack_end);
+}
 
 extern "C" __attribute__((visibility("default"))) ssize_t write(int fd, const void* bytes, size_t count) {
     look_while_running();
