@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <memory>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "csv_batch.h"
 #include "line_converter.h"
@@ -17,6 +24,44 @@
 #include "test_support.h"
 
 using mint_test::stdout_of;
+
+namespace {
+
+// The allocations that may fail (new (std::nothrow)): while a test arms
+// them, only the first `nothrow_budget` succeed, as when memory runs out
+// half way through a run; -1: every one.
+std::atomic<long> nothrow_budget{-1};
+std::atomic<long> nothrow_calls{0};
+
+bool refuse_allocation() {
+    nothrow_calls.fetch_add(1);
+    long left = nothrow_budget.load();
+    while (left > 0 && !nothrow_budget.compare_exchange_weak(left, left - 1)) {
+    }
+    return left == 0;
+}
+
+}  // namespace
+
+// The program's own replacements, which the code under test reaches; they
+// hand out memory through the ordinary operators, as a sanitizer tracks them.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (refuse_allocation()) return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (refuse_allocation()) return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -244,6 +289,7 @@ struct MemorySetup {
     size_t read_fails_after = SIZE_MAX;
     size_t output_capacity = SIZE_MAX;  // SIZE_MAX: enough for any output
     const mint::uuid_key* key = nullptr;
+    long nothrow_allocations = -1;  // the run's allocations that succeed (see nothrow_budget)
 };
 
 MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
@@ -259,7 +305,10 @@ MemoryRun run_in_memory(const std::string& input, const MemorySetup& setup) {
         options.threads = setup.threads;
         options.lines_per_block = setup.lines_per_block;
         options.key = setup.key;
+        nothrow_calls.store(0);
+        nothrow_budget.store(setup.nothrow_allocations);
         result.converted = convert_csv_buffers(&source, &sink, options);
+        nothrow_budget.store(-1);
     });
     buffer.resize(sink.size);
     result.output = buffer;
@@ -492,6 +541,58 @@ TEST(CsvBatchThreads, WriteErrorIsReportedAsWithOneThread) {
             EXPECT_TRUE(alone.printed.ends_with("Unable to write output file 'out.csv'.\n")) << capacity;
             EXPECT_TRUE(shared.printed == alone.printed) << "output full after " << capacity;
             EXPECT_TRUE(shared.output == alone.output) << "output full after " << capacity;
+        }
+    }
+}
+
+// Memory that runs out anywhere in a run, the first allocation or any
+// later one (each block of the ring, each buffer the reader borrows): the run
+// ends, with what one thread gives, or, when there is not even the memory
+// for its buffers, with the memory message and nothing written. A failure
+// once the blocks before are all written used to leave every thread waiting.
+TEST(CsvBatchThreads, RunsEndWhereverMemoryRunsOut) {
+    // Blocks of a few lines, which fill the ring at once; and whole blocks
+    // after the first megabyte, with a reader that borrows buffers.
+    struct shape {
+        std::string input;
+        int lines_per_block;
+        std::vector<int> thread_counts;
+    };
+    const shape shapes[] = {{mixed_input(21, 3000), 3, {2, 7}}, {mixed_input(22, 30000), 0, {7}}};
+    for (const shape& shape : shapes) {
+        const MemoryRun alone = run_in_memory(shape.input, {});
+        ASSERT_TRUE(alone.converted);
+        for (const int threads : shape.thread_counts) {
+            MemorySetup setup;
+            setup.threads = threads;
+            setup.lines_per_block = shape.lines_per_block;
+            setup.output_capacity = alone.output.size();
+            run_in_memory(shape.input, setup);
+            // The run's buffers, the ring of blocks and one block in each
+            // of its slots, at least; the reader's further buffers vary with
+            // the threads' timing.
+            const long allocations = nothrow_calls.load();
+            ASSERT_GE(allocations, 2 + 4 * threads);
+            for (long allowed = 0; allowed <= allocations + 2; ++allowed) {
+                setup.nothrow_allocations = allowed;
+                std::future<MemoryRun> running =
+                    std::async(std::launch::async, [&] { return run_in_memory(shape.input, setup); });
+                if (running.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+                    std::fprintf(stderr, "%d threads, blocks of %d lines, %ld allocations: the run hangs\n", threads,
+                                 shape.lines_per_block, allowed);
+                    std::_Exit(1);
+                }
+                const MemoryRun shared = running.get();
+                if (allowed == 0) {
+                    EXPECT_FALSE(shared.converted);
+                    EXPECT_EQ(shared.printed, "Unable to allocate memory.\n");
+                    EXPECT_EQ(shared.output, "");
+                    continue;
+                }
+                EXPECT_TRUE(shared.converted) << threads << " threads, " << allowed << " allocations";
+                EXPECT_TRUE(shared.printed == alone.printed) << threads << " threads, " << allowed << " allocations";
+                EXPECT_TRUE(shared.output == alone.output) << threads << " threads, " << allowed << " allocations";
+            }
         }
     }
 }

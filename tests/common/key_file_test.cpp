@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,19 @@ TEST_F(KeyFile, WarnsWhenOthersMayReadOrWriteItAndStillUsesIt) {
     const Reading r = read(path);
     EXPECT_FALSE(r.result);
     EXPECT_EQ(r.errors, "Key file '" + path + "' is not a key: it holds fewer than 32 hex digits.\n");
+}
+
+// The holder of a program's key leaves nothing of it when it ends, though
+// the compiler may drop stores to an object whose life is over. (The
+// programs' memory as they end is looked through in key_wiping.sh.)
+TEST_F(KeyFile, HeldKeyIsWipedWhenItEnds) {
+    alignas(held_key) unsigned char storage[sizeof(held_key)];
+    held_key* held = new (storage) held_key;
+    ASSERT_TRUE(read_key_file(write_file("key", key64).c_str(), &held->key));
+    const mint::uuid_key expected = key_of(key64);
+    ASSERT_EQ(std::memcmp(&held->key, &expected, sizeof expected), 0);
+    held->~held_key();
+    for (const unsigned char byte : storage) ASSERT_EQ(byte, 0);
 }
 
 }  // namespace

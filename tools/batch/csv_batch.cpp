@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "line_converter.h"
 #include "output_target.h"
@@ -20,6 +22,21 @@ mode_t new_output_mode(output_format format) {
     return format == output_format::full ? 0600 : 0666;
 }
 
+// The reader's and the writer's buffers, a few hundred KiB: on the heap,
+// once a run, so that the stack stays small (a stack limit of a few hundred
+// KiB is common, and threads get the same limit).
+struct run_buffers {
+    line_reader input;
+    output_writer writer;
+};
+
+// Null, after the message, when there is no memory for them.
+std::unique_ptr<run_buffers> allocate_run_buffers() {
+    std::unique_ptr<run_buffers> buffers(new (std::nothrow) run_buffers);
+    if (buffers == nullptr) std::printf("Unable to allocate memory.\n");
+    return buffers;
+}
+
 }  // namespace
 
 int process_csv_file(const batch_options& options) {
@@ -27,6 +44,8 @@ int process_csv_file(const batch_options& options) {
     const char* output_path = options.output_path;
     output_target target;
     prepare_output_target(&target, output_path);
+    const std::unique_ptr<run_buffers> buffers = allocate_run_buffers();
+    if (buffers == nullptr) return 1;
     const bool from_standard_input = is_standard_stream(input_path);
     const int input_fd = from_standard_input ? STDIN_FILENO : open(input_path, O_RDONLY | O_CLOEXEC);
     if (input_fd < 0) {
@@ -47,7 +66,7 @@ int process_csv_file(const batch_options& options) {
     }
 
     byte_source source = file_source(input_fd);
-    line_reader input;
+    line_reader& input = buffers->input;
     open_line_reader(&input, &source);
     // The first read comes before the output is opened, so that an input
     // that cannot be read at all (a directory) leaves the output untouched.
@@ -74,7 +93,7 @@ int process_csv_file(const batch_options& options) {
         return 1;
     }
     byte_sink sink = file_sink(target.fd);
-    output_writer writer;
+    output_writer& writer = buffers->writer;
     open_output_writer(&writer, &sink);
     const bool sized = input_known && S_ISREG(input_stat.st_mode);
     const bool converted = convert_csv_stream(&input, &writer, options, sized ? input_stat.st_size : -1);
@@ -138,14 +157,16 @@ bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_o
 }
 
 bool convert_csv_buffers(byte_source* source, byte_sink* sink, const batch_options& options) {
-    line_reader input;
-    open_line_reader(&input, source);
-    if (!fill_line_reader(&input)) {
+    const std::unique_ptr<run_buffers> buffers = allocate_run_buffers();
+    if (buffers == nullptr) return false;
+    line_reader* input = &buffers->input;
+    open_line_reader(input, source);
+    if (!fill_line_reader(input)) {
         std::printf("Unable to read input file '%s'.\n", options.input_path);
         return false;
     }
-    output_writer writer;
-    open_output_writer(&writer, sink);
+    output_writer* writer = &buffers->writer;
+    open_output_writer(writer, sink);
     const int64_t size = source->fd < 0 ? static_cast<int64_t>(source->size) : -1;
-    return convert_csv_stream(&input, &writer, options, size);
+    return convert_csv_stream(input, writer, options, size);
 }

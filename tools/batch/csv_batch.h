@@ -37,7 +37,9 @@ struct batch_options {
 //
 // Returns the exit status: 0 when every line was read and written, 1 when a
 // file cannot be opened, read or written, the output would overwrite the
-// input, or the messages could not be written.
+// input, the messages could not be written, or there is no memory for the
+// reader's and writer's buffers ("Unable to allocate memory.", before
+// anything is opened).
 int process_csv_file(const batch_options& options);
 
 // The pipeline between its two ends, which process_csv_file opens: from

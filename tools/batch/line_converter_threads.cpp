@@ -24,10 +24,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -96,10 +96,13 @@ constexpr int pauses_before_sleep = 2000;
 // The buffers the reader reads into: its own, and others lent as it needs
 // them.
 struct reader_buffers {
-    std::vector<char*> buffers;  // [0] is the reader's own
+    // Room for `most` + 1, allocated beforehand: lending one must not need
+    // memory beyond the buffer itself.
+    std::unique_ptr<char*[]> buffers;  // [0] is the reader's own
     // Per buffer: the blocks to be written before it is free again (one past
     // the last block with lines in it).
-    std::vector<uint64_t> in_use_until;
+    std::unique_ptr<uint64_t[]> in_use_until;
+    size_t count;
     size_t current;
     size_t most;  // buffers beyond the reader's own
 };
@@ -172,20 +175,21 @@ void await_change(shared_conversion* shared, uint64_t seen) {
 // `most` are. False when every other buffer holds lines of blocks not
 // written yet.
 bool lend_buffer(line_reader* reader, reader_buffers* buffers, uint64_t written) {
-    size_t free = buffers->buffers.size();
-    for (size_t i = 0; i < buffers->buffers.size(); ++i) {
+    size_t free = buffers->count;
+    for (size_t i = 0; i < buffers->count; ++i) {
         if (i != buffers->current && buffers->in_use_until[i] <= written) free = i;
     }
-    if (free == buffers->buffers.size()) {
-        if (buffers->buffers.size() > buffers->most) return false;
+    if (free == buffers->count) {
+        if (buffers->count > buffers->most) return false;
         char* buffer = new (std::nothrow) char[reader_buffer_size];
         if (buffer == nullptr) {
             // Without the memory, no more than the buffers there are.
-            buffers->most = buffers->buffers.size() - 1;
+            buffers->most = buffers->count - 1;
             return false;
         }
-        buffers->buffers.push_back(buffer);
-        buffers->in_use_until.push_back(0);
+        buffers->buffers[free] = buffer;
+        buffers->in_use_until[free] = 0;
+        ++buffers->count;
     }
     move_line_reader(reader, buffers->buffers[free]);
     buffers->current = free;
@@ -249,8 +253,14 @@ bool try_read(shared_conversion* shared, uint64_t* read) {
     if (!shared->reading_over && !shared->reading_paused && !shared->finished.load(std::memory_order_acquire)) {
         const uint64_t number = shared->next_read;
         const uint64_t written = shared->next_write.load(std::memory_order_acquire);
-        line_block* block = number < written + shared->slots.load(std::memory_order_relaxed) ? slot_block(shared, number)
-                                                                                           : nullptr;
+        line_block* block = nullptr;
+        // A second time when the first found no memory for a block: the
+        // ring is smaller then, and `number` may have a slot with a block
+        // (when every block is written, nothing else would come to read it).
+        for (int attempt = 0; attempt < 2 && block == nullptr; ++attempt) {
+            if (number >= written + shared->slots.load(std::memory_order_relaxed)) break;
+            block = slot_block(shared, number);
+        }
         if (block != nullptr && fill_block(shared, block, number, written)) {
             shared->next_read = number + 1;
             shared->reading_paused = block->end == block_end::long_line;
@@ -456,15 +466,13 @@ void convert_blocks(shared_conversion* shared, block_workers* workers);
 
 void start_workers(shared_conversion* shared, block_workers* workers) {
     workers->started = true;
-    workers->threads.reserve(workers->wanted);
-    for (size_t i = 0; i < workers->wanted; ++i) {
-        // std::thread reports a thread it cannot start only by throwing; the
-        // threads started do the work, the calling thread among them.
-        try {
-            workers->threads.emplace_back(convert_blocks, shared, nullptr);
-        } catch (const std::system_error&) {
-            break;
-        }
+    // std::thread reports a thread it cannot start (or the memory for it)
+    // only by throwing; the threads started do the work, the calling thread
+    // among them.
+    try {
+        workers->threads.reserve(workers->wanted);
+        for (size_t i = 0; i < workers->wanted; ++i) workers->threads.emplace_back(convert_blocks, shared, nullptr);
+    } catch (const std::exception&) {
     }
 }
 
@@ -517,7 +525,15 @@ run_step convert_lines_in_parallel(line_converter* run) {
     if (shared.blocks[0] == nullptr) return convert_lines_in_turn(run, INT64_MAX, &more);
     // Enough buffers for the lines of every slot, one being read into, and
     // one to spare.
-    shared.buffers = {{run->input->data}, {0}, 0, 2 + slots * chunk_bytes / input_block_size};
+    const size_t most_buffers = 2 + slots * chunk_bytes / input_block_size;
+    shared.buffers = {std::unique_ptr<char*[]>(new (std::nothrow) char*[most_buffers + 1]),
+                      std::unique_ptr<uint64_t[]>(new (std::nothrow) uint64_t[most_buffers + 1]), 1, 0, most_buffers};
+    if (shared.buffers.buffers == nullptr || shared.buffers.in_use_until == nullptr) {
+        delete shared.blocks[0].load();
+        return convert_lines_in_turn(run, INT64_MAX, &more);
+    }
+    shared.buffers.buffers[0] = run->input->data;
+    shared.buffers.in_use_until[0] = 0;
     // A thread reads about what it goes on to derive.
     run->input->most_per_read = 4 * chunk_bytes;
     block_workers workers = {{}, threads - 1, false};
@@ -528,7 +544,7 @@ run_step convert_lines_in_parallel(line_converter* run) {
     run->input->most_per_read = 0;
     run->input->pinned = false;
     if (run->input->data != run->input->own) move_line_reader(run->input, run->input->own);
-    for (size_t i = 1; i < shared.buffers.buffers.size(); ++i) delete[] shared.buffers.buffers[i];
+    for (size_t i = 1; i < shared.buffers.count; ++i) delete[] shared.buffers.buffers[i];
     for (size_t i = 0; i < slots; ++i) delete shared.blocks[i].load();
     return shared.outcome;
 }

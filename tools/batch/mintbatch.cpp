@@ -192,10 +192,10 @@ int main(int argc, char** argv) {
             break;
         case parsed::run: {
             // The key is read before anything else is opened or written.
-            mint::uuid_key key;
+            held_key key;  // wiped on every return
             if (key_file != nullptr) {
-                if (!read_key_file(key_file, &key)) return 1;
-                options.key = &key;
+                if (!read_key_file(key_file, &key.key)) return 1;
+                options.key = &key.key;
             }
             // A reader that goes away (a closed pipe) must show as a write
             // error, and a file size limit as a failed write, not a kill.

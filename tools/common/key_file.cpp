@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "key_text.h"
@@ -62,4 +63,28 @@ bool read_key_file(const char* path, mint::uuid_key* key) {
     mint::wipe_secret(&secret, sizeof secret);
     mint::wipe_secret(chunk, sizeof chunk);
     return have_key;
+}
+
+namespace {
+
+held_key* volatile key_to_wipe = nullptr;
+
+extern "C" void wipe_key_and_die(int signal_number) {
+    if (key_to_wipe != nullptr) mint::wipe_secret(&key_to_wipe->key, sizeof key_to_wipe->key);
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+}  // namespace
+
+held_key::~held_key() {
+    if (key_to_wipe == this) key_to_wipe = nullptr;
+    mint::wipe_secret(&key, sizeof key);
+}
+
+void wipe_key_on_signals(held_key* key) {
+    key_to_wipe = key;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        if (std::signal(signal_number, wipe_key_and_die) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+    }
 }

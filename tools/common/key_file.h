@@ -29,4 +29,22 @@ constexpr size_t key_file_max_digits = 1024;
 // The file is read in fixed buffers, which are wiped before return.
 bool read_key_file(const char* path, mint::uuid_key* key);
 
+// A program's prepared key, wiped when it goes out of scope: on every return
+// from where it is held, error returns included.
+struct held_key {
+    mint::uuid_key key;
+
+    held_key() = default;
+    held_key(const held_key&) = delete;
+    held_key& operator=(const held_key&) = delete;
+    ~held_key();
+};
+
+// From now on, SIGINT, SIGTERM and SIGHUP wipe `key` (while it is held)
+// before they end the process as they would have; a signal the process was
+// started to ignore stays ignored. Only for a program that uses the key on
+// one thread: a thread deriving with it while it is wiped would derive
+// wrongly.
+void wipe_key_on_signals(held_key* key);
+
 #endif

@@ -65,7 +65,7 @@ int process_record_file(const char* file_name, int quiet, const mint::uuid_key* 
 
 // Options come before the file name; anything after it is ignored, as it
 // always was. "-h" is help only alone; anywhere else it is a file name.
-int run(int argc, char** argv) {
+int run(int argc, char** argv, held_key* key) {
     // A program started with an empty argument vector still gets a usage line.
     const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "mintsolo";
     if (argc < 2 || (argc == 2 && std::strcmp(argv[1], "-h") == 0)) {
@@ -111,16 +111,19 @@ int run(int argc, char** argv) {
         usage(program_name);
         return 1;
     }
-    // The key is read before the record file is opened.
-    mint::uuid_key key;
-    if (key_file != nullptr && !read_key_file(key_file, &key)) return 1;
-    return process_record_file(argv[next], quiet, key_file != nullptr ? &key : nullptr);
+    // The key is read before the record file is opened. The signals that
+    // end a run waiting for a record from a pipe or a terminal wipe it too.
+    if (key_file == nullptr) return process_record_file(argv[next], quiet, nullptr);
+    wipe_key_on_signals(key);
+    if (!read_key_file(key_file, &key->key)) return 1;
+    return process_record_file(argv[next], quiet, &key->key);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
+    held_key key;  // wiped on every return
+    const int status = run(argc, argv, &key);
     // The identifier is the program's whole result: if it could not be written
     // (a full disk, a closed pipe), the run failed. Standard output is what
     // broke, so this one message goes to the error stream.

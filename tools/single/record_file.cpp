@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "text_lines.h"
 
@@ -48,8 +50,11 @@ void report_bad_line(const char* line) {
 
 int read_patient_record(FILE* stream, patient_record* record) {
     clear_patient_record(record);
-    char line[record_line_size];
-    while (read_line(stream, line, sizeof line)) {
+    // On the heap: the stack of a program may be limited to a few dozen KiB.
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[record_line_size]);
+    if (buffer == nullptr) return 0;
+    char* const line = buffer.get();
+    while (read_line(stream, line, record_line_size)) {
         const char* value = find_value(line);
         if (line[0] == '\0' || line[0] == '#') continue;
         // The end line needs no value, so it is recognised before the value test.

@@ -13,7 +13,8 @@ constexpr int record_line_size = 64 * 1024;
 
 // Clears `record`, then fills it from the stream's keyword/value lines up to a
 // `data_end` line. Returns 1 when `data_end` was reached; 0 at the end of the
-// input or at a malformed line, which it reports on standard output. Values are
+// input or at a malformed line, which it reports on standard output (and,
+// unreported, when there is no memory for a line). Values are
 // stored as read; the library's setters judge them later. The stream stays
 // open, positioned after the last line read.
 int read_patient_record(FILE* stream, patient_record* record);
