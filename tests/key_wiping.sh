@@ -2,8 +2,9 @@
 # The prepared key leaves the programs' memory when they end: a shim looks
 # through every writable page for it while it must be there (which shows the
 # look finds it) and again as the process exits, after a successful run and
-# after each kind of failure, at one and several threads; and, for mintsolo
-# waiting for its record, when SIGTERM or SIGHUP ends it.
+# after each kind of failure, at one and several threads; for mintsolo
+# waiting for its record, when SIGTERM or SIGHUP ends it; and for mintbatch
+# when SIGTERM ends it half way.
 # usage: key_wiping.sh MINTBATCH MINTSOLO EXAMPLES_DIR GENERATE_RECORDS SHIM SANITIZERS
 set -uo pipefail
 mintbatch=$1
@@ -91,4 +92,29 @@ for signal in TERM HUP; do
     eval '[ $status = $((128 + $(kill -l $signal))) ] && report_is "running 2 signal 0 "'
 done
 
+# mintbatch in the middle of a run, its input a FIFO still open: the signal
+# ends it with the key wiped (after the temporary file's removal, for a file
+# output), at one thread and at several.
+mkfifo batch_input
+head -n 30000 big.csv > part.csv
+for output in out.csv -; do
+  for threads in 1 7; do
+    rm -f report out.csv
+    MINT_SHIM_SECRET=$secret MINT_SHIM_REPORT=$work/report LD_PRELOAD=$shim \
+      "$mintbatch" -j $threads --key-file key batch_input $output > /dev/null 2>&1 &
+    running=$!
+    exec 3> batch_input
+    cat part.csv >&3
+    for _ in $(seq 100); do
+      [ -s report ] && break
+      sleep 0.1
+    done
+    kill -s TERM $running
+    wait $running
+    status=$?
+    exec 3>&-
+    check "mintbatch -j $threads into $output, SIGTERM half way: dies by it, key wiped" \
+      eval '[ $status = 143 ] && [ ! -e out.csv ] && [ "$(head -n 1 report)" = "running 2" ] && [ "$(tail -n 1 report)" = "signal 0" ]'
+  done
+done
 exit $failed

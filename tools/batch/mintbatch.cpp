@@ -7,6 +7,7 @@
 
 #include "csv_batch.h"
 #include "key_file.h"
+#include "output_target.h"
 
 namespace {
 
@@ -196,6 +197,9 @@ int main(int argc, char** argv) {
             if (key_file != nullptr) {
                 if (!read_key_file(key_file, &key.key)) return 1;
                 options.key = &key.key;
+                // A signal that ends the run wipes the key too; threads may
+                // still be deriving with it, so the output is set aside first.
+                wipe_key_on_signals(&key, divert_output_on_signal);
             }
             // A reader that goes away (a closed pipe) must show as a write
             // error, and a file size limit as a failed write, not a kill.

@@ -22,15 +22,25 @@ volatile sig_atomic_t temporary_exists = 0;
 
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void remove_temporary_and_die(int signal_number) {
-    if (temporary_exists) unlinkat(pending_directory, pending_temporary, 0);
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
 // What each signal did before it was watched: a signal the process was
 // started to ignore (nohup, a background job) stays ignored.
 void (*earlier_handlers[std::size(cleanup_signals)])(int);
+
+// The output's descriptor while it is open, for divert_output_on_signal.
+volatile sig_atomic_t open_output = -1;
+
+extern "C" void remove_temporary_and_die(int signal_number) {
+    if (temporary_exists) unlinkat(pending_directory, pending_temporary, 0);
+    // Then whatever the signal did before (a handler of the program's own,
+    // or the default: the end of the process), raised again once this
+    // handler returns.
+    void (*earlier)(int) = SIG_DFL;
+    for (size_t i = 0; i < std::size(cleanup_signals); ++i) {
+        if (cleanup_signals[i] == signal_number) earlier = earlier_handlers[i];
+    }
+    std::signal(signal_number, earlier);
+    raise(signal_number);
+}
 
 void watch_signals(int directory) {
     pending_directory = directory;
@@ -244,8 +254,10 @@ bool output_is_input(const output_target* target, const struct stat& input) {
     return stat(target->path, &output) == 0 && same_file(input, output);
 }
 
-target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
-                                 bool apply_umask) {
+namespace {
+
+target_status open_output_file(output_target* target, const struct stat& input, mode_t new_file_mode,
+                               bool apply_umask) {
     if (target->names_stream) {
         if (target->stream < 0) return target_status::cannot_open;
         target->fd = target->stream;
@@ -306,10 +318,29 @@ target_status open_output_target(output_target* target, const struct stat& input
     return target_status::opened;
 }
 
+}  // namespace
+
+target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
+                                 bool apply_umask) {
+    const target_status status = open_output_file(target, input, new_file_mode, apply_umask);
+    if (status == target_status::opened) open_output = target->fd;
+    return status;
+}
+
+void divert_output_on_signal() {
+    const int output = open_output;
+    if (output < 0) return;
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    dup2(null, output);
+    close(null);
+}
+
 bool commit_output_target(output_target* target) {
     // The data reaches the disk before the name does, so that a power cut
     // leaves the old file or the whole new one, never an empty one.
     bool done = !target->replaces || fsync(target->fd) == 0;
+    open_output = -1;
     done = close(target->fd) == 0 && done;
     target->fd = -1;
     if (!target->replaces) return done;
@@ -329,6 +360,7 @@ bool commit_output_target(output_target* target) {
 }
 
 void abandon_output_target(output_target* target) {
+    open_output = -1;
     if (target->fd >= 0) close(target->fd);
     target->fd = -1;
     if (target->replaces) {

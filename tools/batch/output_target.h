@@ -49,7 +49,9 @@ void prepare_output_target(output_target* target, const char* path);
 // judged before anything is opened.
 bool output_is_input(const output_target* target, const struct stat& input);
 
-// Opens the output. A new file gets `new_file_mode` (less the umask when
+// Opens the output. A run interrupted by SIGINT, SIGTERM or SIGHUP while a
+// temporary file exists removes it, then does what the signal did before
+// (the program's own handler, or the end of the process). A new file gets `new_file_mode` (less the umask when
 // `apply_umask`). A replaced file of the user's own, outside a sticky
 // directory, keeps its permission bits and group; any other replaced file
 // becomes the user's own, with the bits both it and a new file would have,
@@ -66,5 +68,11 @@ bool commit_output_target(output_target* target);
 
 // Closes the output and removes a temporary file.
 void abandon_output_target(output_target* target);
+
+// Points the open output's descriptor at /dev/null, so that nothing written
+// from now on reaches it; safe in a signal handler. For a handler about to
+// make what threads still write wrong (wiping the key) before the process
+// ends by the signal.
+void divert_output_on_signal();
 
 #endif

@@ -68,8 +68,10 @@ bool read_key_file(const char* path, mint::uuid_key* key) {
 namespace {
 
 held_key* volatile key_to_wipe = nullptr;
+void (*volatile before_wiping)() = nullptr;
 
 extern "C" void wipe_key_and_die(int signal_number) {
+    if (before_wiping != nullptr) before_wiping();
     if (key_to_wipe != nullptr) mint::wipe_secret(&key_to_wipe->key, sizeof key_to_wipe->key);
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
@@ -82,7 +84,8 @@ held_key::~held_key() {
     mint::wipe_secret(&key, sizeof key);
 }
 
-void wipe_key_on_signals(held_key* key) {
+void wipe_key_on_signals(held_key* key, void (*first)()) {
+    before_wiping = first;
     key_to_wipe = key;
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         if (std::signal(signal_number, wipe_key_and_die) == SIG_IGN) std::signal(signal_number, SIG_IGN);

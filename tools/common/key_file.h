@@ -42,9 +42,10 @@ struct held_key {
 
 // From now on, SIGINT, SIGTERM and SIGHUP wipe `key` (while it is held)
 // before they end the process as they would have; a signal the process was
-// started to ignore stays ignored. Only for a program that uses the key on
-// one thread: a thread deriving with it while it is wiped would derive
-// wrongly.
-void wipe_key_on_signals(held_key* key);
+// started to ignore stays ignored. `first`, when given, runs before the
+// wipe, in the signal handler: a program whose threads may be deriving with
+// the key meanwhile passes what keeps their now wrong results from its
+// output.
+void wipe_key_on_signals(held_key* key, void (*first)() = nullptr);
 
 #endif
