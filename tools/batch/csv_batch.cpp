@@ -22,7 +22,8 @@ mode_t new_output_mode(output_format format) {
 
 }  // namespace
 
-int process_csv_file(const batch_options& options) {
+int process_csv_file(const batch_options& options, run_counts* counts) {
+    (void)counts;
     const char* input_path = options.input_path;
     const char* output_path = options.output_path;
     output_target target;
