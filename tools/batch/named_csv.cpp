@@ -304,7 +304,13 @@ bool map_header(const char* header, size_t length, char delimiter, const column_
         mapping->identifying[c] = false;
     }
     mapping->column_count = count;
+    // Columns without a name (an export's empty trailing columns) can be
+    // neither named nor mapped, so only named ones must be told apart.
     for (size_t c = 1; c < count; ++c) {
+        const char* name = mapping->names + mapping->name_start[c];
+        size_t name_length = mapping->name_length[c];
+        trim(&name, &name_length);
+        if (name_length == 0) continue;
         for (size_t earlier = 0; earlier < c; ++earlier) {
             if (same_name(mapping->names + mapping->name_start[c], mapping->name_length[c],
                           mapping->names + mapping->name_start[earlier], mapping->name_length[earlier])) {

@@ -102,7 +102,7 @@ struct column_choice {
 enum class mapping_problem {
     none,
     too_many_columns,    // more than most_columns, or a header over most_record_bytes
-    duplicate_column,    // two columns of the same name
+    duplicate_column,    // two columns of the same name (unnamed columns may repeat)
     missing_column,      // a required field has no column (`field`)
     missing_mapped,      // a --map or --drop column is not in the header (`name`)
     claimed_twice,       // one column named for two fields (`field` and `other`)
