@@ -53,8 +53,10 @@ int process_csv_file(const batch_options& options, run_counts* counts = nullptr)
 // flushed. `input_size` is the input's size in bytes when known, else -1.
 // Prints what the run prints, failures included, with the options' paths as
 // the names of input and output. False when reading or writing failed.
+// With `report` (when options.report_path is set), the report goes there
+// (flushed), and *counts receives the records of each outcome.
 bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_options& options,
-                        int64_t input_size);
+                        int64_t input_size, output_writer* report = nullptr, run_counts* counts = nullptr);
 
 // The same from any source to any sink, memory buffers included (for tests
 // and fuzzing); the paths in `options` only name them in messages.

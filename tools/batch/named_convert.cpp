@@ -87,8 +87,6 @@ constexpr const char* reason_not_gender = "not a number or one of the gender val
 constexpr const char* reason_out_of_range = "out of range";
 constexpr const char* reason_invalid_ssn = "not nine digits";
 constexpr const char* reason_no_ssn = "no SSN";
-constexpr const char* reason_patient_key = "missing or refused, and needed for the patient key";
-constexpr const char* reason_policy_key = "missing or refused, and needed for the policy key";
 constexpr const char* reason_blank = "blank line";
 constexpr const char* reason_no_key = "no record key";
 constexpr const char* reason_field_count = "not as many fields as the header";
@@ -110,18 +108,19 @@ named_field date_field_of(const identity_slot& slot) {
                                                         : named_field::policy_birth_date;
 }
 
-// The first field, of those the derivation needed, that the record lacks.
+// The first field the derivation needed that the record lacks: a date
+// column's field for its year, month or day.
 named_field first_missing(uint32_t flags, const header_mapping& mapping, const char** reason) {
-    const bool patient_key = (flags & PATIENT_SSN_SET) != 0;
-    *reason = patient_key ? reason_patient_key : reason_policy_key;
-    const uint32_t needed = patient_key ? PATIENT_FIELDS : POLICY_KEY_FLAGS;
+    const char* name = missing_identity_field(flags, reason);
+    named_field field = named_field::patient_name;
+    find_named_field(name, std::strlen(name), &field);
     for (const identity_slot& slot : identity_slots) {
-        if ((needed & slot.mark) == 0 || (flags & slot.mark) != 0) continue;
         const bool dated = slot.kind == slot_kind::year || slot.kind == slot_kind::month || slot.kind == slot_kind::day;
-        if (dated && mapping.column_of[static_cast<int>(date_field_of(slot))] >= 0) return date_field_of(slot);
-        return slot.field;
+        if (slot.field == field && dated && mapping.column_of[static_cast<int>(date_field_of(slot))] >= 0) {
+            return date_field_of(slot);
+        }
     }
-    return named_field::patient_name;
+    return field;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mintcore.h"
 #include "named_csv.h"
 
 void count_outcome(run_counts* counts, record_outcome outcome) {
@@ -107,4 +108,27 @@ size_t format_summary(const run_counts& counts, char* to, size_t capacity) {
                                      counts.incomplete, counts.skipped);
     if (length < 0) return 0;
     return static_cast<size_t>(length) < capacity ? static_cast<size_t>(length) : capacity - 1;
+}
+
+const char* missing_identity_field(uint32_t flags, const char** reason) {
+    struct marked_field {
+        uint32_t mark;
+        const char* name;
+    };
+    static constexpr marked_field order[] = {
+        {PATIENT_NAME_SET, "patient_name"},         {PATIENT_SSN_SET, "patient_ssn"},
+        {PATIENT_GENDER_SET, "patient_gender"},     {PATIENT_BIRTH_YEAR_SET, "patient_birth_year"},
+        {PATIENT_BIRTH_MONTH_SET, "patient_birth_month"}, {PATIENT_BIRTH_DAY_SET, "patient_birth_day"},
+        {POLICY_NAME_SET, "policy_name"},           {POLICY_SSN_SET, "policy_ssn"},
+        {POLICY_GENDER_SET, "policy_gender"},       {POLICY_BIRTH_YEAR_SET, "policy_birth_year"},
+        {POLICY_BIRTH_MONTH_SET, "policy_birth_month"}, {POLICY_BIRTH_DAY_SET, "policy_birth_day"},
+    };
+    const bool patient_key = (flags & PATIENT_SSN_SET) != 0;
+    *reason = patient_key ? "missing or refused, and needed for the patient key"
+                          : "missing or refused, and needed for the policy key";
+    const uint32_t needed = patient_key ? PATIENT_FIELDS : POLICY_KEY_FLAGS;
+    for (const marked_field& field : order) {
+        if ((needed & field.mark) != 0 && (flags & field.mark) == 0) return field.name;
+    }
+    return "";
 }

@@ -43,6 +43,12 @@ void append_report_header(text_buffer* report);
 void append_report_line(text_buffer* report, int64_t line, const char* key, size_t key_length,
                         record_outcome outcome, const char* field, const char* reason);
 
+// For a record the library could not use: the first field, in the
+// positional order, that the identifier it was meant for lacks (the patient
+// key's fields when it has a patient SSN, else the policy key's), named as
+// the positional header names it, and *reason why it was needed.
+const char* missing_identity_field(uint32_t flags, const char** reason);
+
 // "N identifiers (P patient key, Q policy key, Z zero), R refused, I
 // incomplete, S skipped." with a line end, at most capacity - 1 bytes,
 // always terminated. Returns its length.
