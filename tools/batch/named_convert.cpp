@@ -134,6 +134,7 @@ struct record_ref {
     size_t terminator_length;
     int64_t line;
     int64_t number;
+    bool quotes;  // it may hold a quote
 };
 
 // One converting thread's working memory, and what it has composed.
@@ -141,7 +142,11 @@ struct named_worker {
     bool reporting;
     const by_name_options* options;
     const header_mapping* mapping;
-    int data_columns;  // columns a record must have
+    // A silent record whose identifier waits for a second one, so that both
+    // are derived at once: its identity and its identifier's place in `out`.
+    bool pending;
+    uuid_hash_data pending_identity;
+    size_t pending_at;
     field_span fields[most_columns];
     char value[most_record_bytes + 1];
     char key[most_record_bytes + 1];
@@ -158,6 +163,10 @@ struct record_result {
     const char* field;
     const char* reason;
     char uuid[12];
+    // Silent runs derive in pairs: a patient or policy key record's identity,
+    // its identifier not derived yet.
+    bool derive_later;
+    uuid_hash_data identity;
 };
 
 enum class judged { done, needs_messages };
@@ -279,8 +288,13 @@ judged judge_record(named_worker* worker, const record_ref& record, bool loud, r
         }
         return judged::done;
     }
-    derive_identifier(&identity, options.key);
-    std::memcpy(result->uuid, identity.uuid, 12);
+    result->derive_later = !loud && mode != mint::uuid_mode::zero;
+    if (result->derive_later) {
+        result->identity = identity;
+    } else {
+        derive_identifier(&identity, options.key);
+        std::memcpy(result->uuid, identity.uuid, 12);
+    }
     result->outcome = mode == mint::uuid_mode::zero          ? record_outcome::zero
                       : mode == mint::uuid_mode::patient_key ? record_outcome::patient_key
                                                              : record_outcome::policy_key;
@@ -393,6 +407,30 @@ void skip_record(named_worker* worker, const record_ref& record, bool blank, con
     append_report(worker, record, "", 0, record_outcome::skipped, "", reason);
 }
 
+// Derives a silent record's identifier into its place in the output: with
+// the waiting one's, or it waits.
+void derive_in_pairs(named_worker* worker, uuid_hash_data identity, size_t at) {
+    if (!worker->pending) {
+        worker->pending = true;
+        worker->pending_identity = identity;
+        worker->pending_at = at;
+        return;
+    }
+    derive_identifier_pair(&worker->pending_identity, &identity, worker->options->key);
+    std::memcpy(worker->out.data + worker->pending_at, worker->pending_identity.uuid, 12);
+    std::memcpy(worker->out.data + at, identity.uuid, 12);
+    worker->pending = false;
+}
+
+// Derives the waiting record's identifier, if one waits: before the output
+// is written out.
+void settle_pending(named_worker* worker) {
+    if (!worker->pending) return;
+    derive_identifier(&worker->pending_identity, worker->options->key);
+    std::memcpy(worker->out.data + worker->pending_at, worker->pending_identity.uuid, 12);
+    worker->pending = false;
+}
+
 // The output and report of one record. Not loud: nothing is printed, and a
 // record that would print anything is left (needs_messages), for the thread
 // that writes in order to convert loudly.
@@ -406,7 +444,7 @@ judged convert_record(named_worker* worker, const record_ref& record, bool loud)
         return judged::done;
     }
     const size_t count =
-        split_record(record.bytes, record.length, worker->mapping->delimiter, worker->fields, most_columns);
+        split_record(record.bytes, record.length, worker->mapping->delimiter, worker->fields, most_columns, record.quotes);
     if (count != worker->mapping->column_count) {
         skip_record(worker, record, false, reason_field_count);
         return judged::done;
@@ -417,6 +455,7 @@ judged convert_record(named_worker* worker, const record_ref& record, bool loud)
         return judged::done;
     }
     record_result result;
+    result.derive_later = false;
     if (judge_record(worker, record, loud, &result) == judged::needs_messages) return judged::needs_messages;
     // The key again: judging used the value buffer, not the key's.
     const bool identified = result.outcome == record_outcome::patient_key ||
@@ -432,6 +471,10 @@ judged convert_record(named_worker* worker, const record_ref& record, bool loud)
         }
     }
     append_output(worker, record, false, true, identified ? result.uuid : nullptr);
+    if (result.derive_later) {
+        const size_t line_end = record.terminator_length > 0 ? record.terminator_length : 1;
+        derive_in_pairs(worker, result.identity, worker->out.used - line_end - 12);
+    }
     append_report(worker, record, worker->key, key_length, result.outcome, result.field, result.reason);
     return judged::done;
 }
@@ -456,6 +499,7 @@ struct named_run {
 };
 
 bool flush_worker(named_run* run, named_worker* worker) {
+    settle_pending(worker);
     if (worker->out.used > 0) {
         if (!write_output(run->out, worker->out.data, worker->out.used)) run->write_failed = true;
         worker->out.used = 0;
@@ -601,7 +645,7 @@ named_status pass_long_record(named_run* run, record_scan* scan) {
         input->start += taken;
         scan->scanned = 0;
         if (found) {
-            record_ref record = {data + length, 0, {}, terminator, run->line, run->number};
+            record_ref record = {data + length, 0, {}, terminator, run->line, run->number, true};
             std::memcpy(record.terminator, data + length, terminator);
             input->start += terminator;
             // The output's end as skip_record gives it, without repeating the bytes.
@@ -648,7 +692,7 @@ next next_record(named_run* run, record_ref* record, record_scan* scan, named_st
         const char* data = input->data + input->start;
         if (find_record_end(scan, data, input->end - input->start, input->at_end, &length, &terminator)) {
             if (length == 0 && terminator == 0) return next::end;
-            *record = {data, length, {}, terminator, run->line, run->number};
+            *record = {data, length, {}, terminator, run->line, run->number, scan->quotes};
             std::memcpy(record->terminator, data + length, terminator);
             return next::record;
         }
@@ -686,7 +730,12 @@ named_status convert_in_turn(named_run* run) {
             case next::passed:
                 break;
             case next::record:
-                convert_record(run->worker, record, true);
+                // At level 0 a record is converted silently (its identifier
+                // derived with the next one's) unless it would print.
+                if (run->options->verbosity > 0 ||
+                    convert_record(run->worker, record, false) == judged::needs_messages) {
+                    convert_record(run->worker, record, true);
+                }
                 take_record(run, record, scan);
                 break;
         }
@@ -749,6 +798,7 @@ void convert_batch(named_worker* worker, named_batch* batch) {
             batch->pauses.push_back({i, worker->out.used, worker->report.used});
         }
     }
+    settle_pending(worker);
     std::swap(batch->out, worker->out);
     std::swap(batch->report, worker->report);
     batch->counts = worker->counts;
@@ -844,6 +894,7 @@ named_status convert_in_parallel(named_run* run, int threads) {
         worker->options = run->worker->options;
         worker->mapping = run->worker->mapping;
         worker->reporting = run->worker->reporting;
+        worker->pending = false;
         init_text_buffer(&worker->out);
         init_text_buffer(&worker->report);
         running.emplace_back(work_on_batches, &pool, worker);
@@ -914,7 +965,7 @@ named_status convert_in_parallel(named_run* run, int threads) {
 }  // namespace
 
 bool read_named_header(const char* bytes, size_t size, bool at_end, const by_name_options& options,
-                       header_mapping* mapping, size_t* header_length) {
+                       header_mapping* mapping, size_t* header_length, size_t* line_end_length) {
     size_t length = 0;
     size_t terminator = 0;
     int64_t lines = 0;
@@ -925,6 +976,7 @@ bool read_named_header(const char* bytes, size_t size, bool at_end, const by_nam
         return false;
     }
     *header_length = length + terminator;
+    if (line_end_length != nullptr) *line_end_length = terminator;
     return map_header(bytes, length, options.delimiter, options.columns, mapping);
 }
 
@@ -946,6 +998,7 @@ named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* re
     worker->options = &options;
     worker->mapping = options.mapping != nullptr ? options.mapping : mapping.get();
     worker->reporting = report != nullptr;
+    worker->pending = false;
     init_text_buffer(&worker->out);
     init_text_buffer(&worker->report);
     worker->counts = {};

@@ -55,9 +55,11 @@ struct by_name_options {
 // Reads and maps the header line at the start of `bytes` (up to its line
 // end, which need not be there when `bytes` holds all of it): for a front
 // end to show the columns, the delimiter and the proposed mapping before it
-// converts. *header_length is the header's bytes with its line end.
+// converts. *header_length is the header's bytes with its line end, and
+// *line_end_length (when not null) that line end's (0 to 2). False with
+// mapping->problem none: no line end yet, and more bytes may come.
 bool read_named_header(const char* bytes, size_t size, bool at_end, const by_name_options& options,
-                       header_mapping* mapping, size_t* header_length);
+                       header_mapping* mapping, size_t* header_length, size_t* line_end_length = nullptr);
 
 enum class named_status { done, unmapped, read_failed, write_failed, report_failed };
 

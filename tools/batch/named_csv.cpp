@@ -5,6 +5,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 enum scan_state { field_start, unquoted, quoted, quote_in_quoted };
@@ -60,42 +64,56 @@ void start_record_scan(record_scan* scan, char delimiter) {
     scan->state = field_start;
     scan->scanned = 0;
     scan->line_ends = 0;
+    scan->last = delimiter;
+    scan->quotes = false;
 }
+
+namespace {
+
+// The first of `a`, `b` or `c` in data[from, size), or size. Sixteen bytes a
+// step where the CPU has SSE2 (the scan spends most of its time here).
+size_t find_any(const char* data, size_t from, size_t size, char a, char b, char c) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    const __m128i vc = _mm_set1_epi8(c);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, va), _mm_cmpeq_epi8(bytes, vb)), _mm_cmpeq_epi8(bytes, vc));
+        const int mask = _mm_movemask_epi8(hits);
+        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < size; ++i) {
+        if (data[i] == a || data[i] == b || data[i] == c) return i;
+    }
+    return size;
+}
+
+}  // namespace
 
 bool find_record_end(record_scan* scan, const char* data, size_t size, bool at_end, size_t* length,
                      size_t* terminator) {
     const char delimiter = scan->delimiter;
     size_t i = scan->scanned;
     int state = scan->state;
-    // A CR as the last byte read: whether a LF follows is not known yet.
+    // Where the scan stops for more data: a CR as the last byte read waits to
+    // learn whether a LF follows.
     const auto wait_for_more = [&](size_t at) {
         scan->scanned = at;
         scan->state = state;
+        if (at > 0) scan->last = data[at - 1];
         return false;
     };
+    // The byte before data[at].
+    const auto before = [&](size_t at) { return at > 0 ? data[at - 1] : scan->last; };
     while (i < size) {
-        char c = data[i];
-        if (state == field_start) {
-            if (c == '"') {
-                state = quoted;
-                ++i;
-                continue;
-            }
-            state = unquoted;
-        }
-        if (state == unquoted) {
-            while (i < size && data[i] != delimiter && data[i] != '\n' && data[i] != '\r') ++i;
+        if (state == quoted) {
+            i = find_any(data, i, size, '"', '\n', '\r');
             if (i == size) break;
-            c = data[i];
-            if (c == delimiter) {
-                state = field_start;
-                ++i;
-                continue;
-            }
-        } else if (state == quoted) {
-            while (i < size && data[i] != '"' && data[i] != '\n' && data[i] != '\r') ++i;
-            if (i == size) break;
-            c = data[i];
+            const char c = data[i];
             if (c == '"') {
                 state = quote_in_quoted;
                 ++i;
@@ -109,22 +127,28 @@ bool find_record_end(record_scan* scan, const char* data, size_t size, bool at_e
             ++scan->line_ends;
             ++i;
             continue;
-        } else {  // quote_in_quoted
-            if (c == '"') {
+        }
+        if (state == quote_in_quoted) {
+            // A doubled quote goes on with the field; anything else closes it,
+            // and what follows is read as a bare field's text.
+            if (data[i] == '"') {
                 state = quoted;
                 ++i;
                 continue;
             }
-            if (c == delimiter) {
-                state = field_start;
-                ++i;
-                continue;
-            }
-            if (c != '\n' && c != '\r') {
-                state = unquoted;
-                ++i;
-                continue;
-            }
+            state = unquoted;
+        }
+        // Outside quotes: a quote opens a field only at the field's start
+        // (the record's, where `last` is the delimiter, or right after a
+        // delimiter); the delimiters themselves need no stop.
+        i = find_any(data, i, size, '"', '\n', '\r');
+        if (i == size) break;
+        const char c = data[i];
+        if (c == '"') {
+            scan->quotes = true;
+            state = before(i) == delimiter ? quoted : unquoted;
+            ++i;
+            continue;
         }
         // The record's line end.
         if (c == '\r') {
@@ -144,7 +168,36 @@ bool find_record_end(record_scan* scan, const char* data, size_t size, bool at_e
     return wait_for_more(size);
 }
 
-size_t split_record(const char* record, size_t length, char delimiter, field_span* fields, size_t most) {
+size_t split_record(const char* record, size_t length, char delimiter, field_span* fields, size_t most,
+                    bool quotes) {
+    if (!quotes) {
+        // No quote anywhere: fields end at delimiters, found sixteen bytes a
+        // step where the CPU has SSE2.
+        size_t count = 0;
+        size_t start = 0;
+        const auto end_field = [&](size_t end) {
+            if (count < most) fields[count] = {static_cast<uint32_t>(start), static_cast<uint32_t>(end - start)};
+            ++count;
+            start = end + 1;
+        };
+        size_t i = 0;
+#if defined(__SSE2__)
+        const __m128i wanted = _mm_set1_epi8(delimiter);
+        for (; i + 16 <= length; i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + i));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+            while (mask != 0) {
+                end_field(i + static_cast<size_t>(__builtin_ctz(mask)));
+                mask &= mask - 1;
+            }
+        }
+#endif
+        for (; i < length; ++i) {
+            if (record[i] == delimiter) end_field(i);
+        }
+        end_field(length);
+        return count;
+    }
     size_t count = 0;
     size_t i = 0;
     for (;;) {
@@ -175,6 +228,13 @@ size_t split_record(const char* record, size_t length, char delimiter, field_spa
 }
 
 size_t field_value(const char* field, size_t length, char* to, size_t capacity) {
+    if (length == 0 || field[0] != '"') {
+        // A bare field is its own value.
+        const size_t stored = capacity == 0 ? 0 : length < capacity - 1 ? length : capacity - 1;
+        if (stored > 0) std::memcpy(to, field, stored);
+        if (capacity > 0) to[stored] = '\0';
+        return length;
+    }
     size_t stored = 0;
     size_t total = 0;
     const auto put = [&](char c) {

@@ -26,6 +26,8 @@ struct record_scan {
     int state;          // where in a field the scan is
     size_t scanned;     // bytes of the record looked at
     int64_t line_ends;  // line ends inside quoted fields so far
+    char last;          // the byte before data[scanned], when scanned > 0 or pieces went before
+    bool quotes;        // the record has a quote
 };
 
 void start_record_scan(record_scan* scan, char delimiter);
@@ -45,8 +47,10 @@ struct field_span {
 };
 
 // Cuts a record into fields; returns how many it has (the spans of the first
-// `most` are stored).
-size_t split_record(const char* record, size_t length, char delimiter, field_span* fields, size_t most);
+// `most` are stored). `quotes`: whether the record may hold a quote (false
+// only when find_record_end found none, which is quicker).
+size_t split_record(const char* record, size_t length, char delimiter, field_span* fields, size_t most,
+                    bool quotes = true);
 
 // A field's value: its text without the enclosing quotes and with doubled
 // quotes made single (text after a closing quote is kept as it is). At most
