@@ -671,6 +671,14 @@ named_status pass_long_record(named_run* run, record_scan* scan) {
 
 namespace {
 
+// Large working structs, left uninitialised (their users set what they
+// read): zeroing hundreds of KiB for every run would cost more than small
+// inputs take to convert.
+template <typename T>
+std::unique_ptr<T> make_uninitialised() {
+    return std::unique_ptr<T>(new T);
+}
+
 void report_progress(const named_run* run) {
     const by_name_options& options = *run->options;
     if (options.progress != nullptr) {
@@ -889,7 +897,7 @@ named_status convert_in_parallel(named_run* run, int threads) {
     std::vector<std::unique_ptr<named_worker>> workers;
     std::vector<std::thread> running;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<named_worker>());
+        workers.push_back(make_uninitialised<named_worker>());
         named_worker* worker = workers.back().get();
         worker->options = run->worker->options;
         worker->mapping = run->worker->mapping;
@@ -980,29 +988,54 @@ bool read_named_header(const char* bytes, size_t size, bool at_end, const by_nam
     return map_header(bytes, length, options.delimiter, options.columns, mapping);
 }
 
+// The working memory of a run on the calling thread, kept between runs.
+struct named_workspace {
+    line_reader input;
+    output_writer out;
+    output_writer report;
+    header_mapping mapping;
+    named_worker worker;
+};
+
+named_workspace* open_named_workspace() {
+    return new named_workspace;
+}
+
+void close_named_workspace(named_workspace* workspace) {
+    delete workspace;
+}
+
 named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* report, const by_name_options& options,
                              run_counts* counts) {
+    const std::unique_ptr<named_workspace> workspace(open_named_workspace());
+    return convert_by_name(source, sink, report, options, counts, workspace.get());
+}
+
+named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* report, const by_name_options& options,
+                             run_counts* counts, named_workspace* workspace) {
     *counts = {};
-    auto input = std::make_unique<line_reader>();
-    open_line_reader(input.get(), source);
-    if (!fill_line_reader(input.get())) return named_status::read_failed;
-    auto out = std::make_unique<output_writer>();
-    open_output_writer(out.get(), sink);
-    std::unique_ptr<output_writer> report_writer;
+    line_reader* const input = &workspace->input;
+    open_line_reader(input, source);
+    if (!fill_line_reader(input)) return named_status::read_failed;
+    output_writer* const out = &workspace->out;
+    open_output_writer(out, sink);
+    output_writer* report_writer = nullptr;
     if (report != nullptr) {
-        report_writer = std::make_unique<output_writer>();
-        open_output_writer(report_writer.get(), report);
+        report_writer = &workspace->report;
+        open_output_writer(report_writer, report);
     }
-    auto mapping = std::make_unique<header_mapping>();
-    auto worker = std::make_unique<named_worker>();
+    header_mapping* const mapping = &workspace->mapping;
+    mapping->problem = mapping_problem::none;
+    mapping->column_count = 0;
+    named_worker* const worker = &workspace->worker;
     worker->options = &options;
-    worker->mapping = options.mapping != nullptr ? options.mapping : mapping.get();
+    worker->mapping = options.mapping != nullptr ? options.mapping : mapping;
     worker->reporting = report != nullptr;
     worker->pending = false;
     init_text_buffer(&worker->out);
     init_text_buffer(&worker->report);
     worker->counts = {};
-    named_run run = {&options, mapping.get(), input.get(), out.get(), report_writer.get(), worker.get(),
+    named_run run = {&options, mapping, input, out, report_writer, worker,
                      options.first_line, options.first_record, false, false, nullptr, nullptr};
     if (options.verbosity >= 1) {
         std::printf("Reading patient records from input file '%s'.\n", options.input_name);
@@ -1019,9 +1052,9 @@ named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* re
         const int threads = options.verbosity == 0 && options.threads > 1 ? options.threads : 1;
         status = threads > 1 ? convert_in_parallel(&run, threads) : convert_in_turn(&run);
     }
-    if (status != named_status::unmapped) flush_worker(&run, worker.get());
-    const bool written = flush_output(out.get());
-    const bool reported = report_writer == nullptr || flush_output(report_writer.get());
+    if (status != named_status::unmapped) flush_worker(&run, worker);
+    const bool written = flush_output(out);
+    const bool reported = report_writer == nullptr || flush_output(report_writer);
     *counts = worker->counts;
     free_text_buffer(&worker->out);
     free_text_buffer(&worker->report);

@@ -70,4 +70,12 @@ enum class named_status { done, unmapped, read_failed, write_failed, report_fail
 named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* report, const by_name_options& options,
                              run_counts* counts);
 
+// The same in working memory kept from run to run (about 600 KiB), for a
+// caller that converts many small inputs or slices one after another.
+struct named_workspace;
+named_workspace* open_named_workspace();
+void close_named_workspace(named_workspace* workspace);
+named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* report, const by_name_options& options,
+                             run_counts* counts, named_workspace* workspace);
+
 #endif
