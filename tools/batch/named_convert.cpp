@@ -758,7 +758,7 @@ namespace {
 
 // Threads: the calling thread reads records into batches, in input order,
 // and writes the converted batches out in that order; the other threads
-// convert batches silently. A record that would print (a value a setter
+// (one fewer than asked, at least one) convert batches silently. A record that would print (a value a setter
 // refuses, a record the library cannot use) is converted by the writing
 // thread when its turn comes, loudly, so that output, report and messages
 // are exactly one thread's. Memory is a few batches per thread.
@@ -843,12 +843,20 @@ bool write_oldest_batch(named_pool* pool) {
     named_worker* worker = run->worker;
     size_t out_at = 0;
     size_t report_at = 0;
+    // The batch's bytes go straight to the writers, after whatever the
+    // calling thread composed before them.
     const auto write_part = [&](size_t out_to, size_t report_to) {
-        append_text(&worker->out, batch->out.data + out_at, out_to - out_at);
-        append_text(&worker->report, batch->report.data + report_at, report_to - report_at);
+        if (!flush_worker(run, worker)) return false;
+        if (out_to > out_at && !write_output(run->out, batch->out.data + out_at, out_to - out_at)) {
+            run->write_failed = true;
+        }
+        if (report_to > report_at && run->report != nullptr &&
+            !write_output(run->report, batch->report.data + report_at, report_to - report_at)) {
+            run->report_failed = true;
+        }
         out_at = out_to;
         report_at = report_to;
-        return flush_worker(run, worker);
+        return !run->write_failed && !run->report_failed;
     };
     bool written = true;
     for (const named_batch::pause& pause : batch->pauses) {
@@ -896,7 +904,10 @@ named_status convert_in_parallel(named_run* run, int threads) {
     }
     std::vector<std::unique_ptr<named_worker>> workers;
     std::vector<std::thread> running;
-    for (int t = 0; t < threads; ++t) {
+    // The calling thread reads, cuts and writes, about a third of the work:
+    // it counts as one of the threads.
+    const int converting = threads > 2 ? threads - 1 : 1;
+    for (int t = 0; t < converting; ++t) {
         workers.push_back(make_uninitialised<named_worker>());
         named_worker* worker = workers.back().get();
         worker->options = run->worker->options;
