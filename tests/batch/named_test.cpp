@@ -374,4 +374,87 @@ TEST(NamedRun, FullOutputKeepsRecordsAndReportKeepsNoValues) {
     }
 }
 
+// A file cut into slices at record boundaries, each converted on its own with
+// the first slice's mapping, its first line's number and its first record's
+// number, gives the whole file's output and report: what a browser page's
+// workers do with parts of a big file.
+TEST(NamedRun, SlicesGiveTheWholeFile) {
+    const std::string input = generated_export(600);
+    by_name_options options = generated_options();
+    options.columns.mapped[static_cast<int>(named_field::data_record)] = nullptr;  // records numbered
+    options.output = named_output::key_only;
+    const named_run_result whole = run_named(input, options, 0);
+    ASSERT_EQ(whole.status, named_status::done);
+
+    header_mapping mapping;
+    size_t header_length = 0;
+    ASSERT_TRUE(read_named_header(input.data(), input.size(), true, options, &mapping, &header_length));
+    // Cut after every 97th record, counting lines and records as the cut is found.
+    std::vector<size_t> cuts = {header_length};
+    std::vector<int64_t> lines = {2};
+    std::vector<int64_t> numbers = {1};
+    int64_t line = 2;
+    int64_t number = 1;
+    record_scan scan;
+    for (size_t at = header_length; at < input.size();) {
+        start_record_scan(&scan, mapping.delimiter);
+        size_t length = 0;
+        size_t terminator = 0;
+        ASSERT_TRUE(find_record_end(&scan, input.data() + at, input.size() - at, true, &length, &terminator));
+        at += length + terminator;
+        line += 1 + scan.line_ends;
+        ++number;
+        if (number % 97 == 0 && at < input.size()) {
+            cuts.push_back(at);
+            lines.push_back(line);
+            numbers.push_back(number);
+        }
+    }
+    cuts.push_back(input.size());
+    ASSERT_GT(cuts.size(), 4u);
+    std::string output;
+    std::string report;
+    for (size_t s = 0; s + 1 < cuts.size(); ++s) {
+        by_name_options slice = options;
+        std::string part;
+        if (s == 0) {
+            part = input.substr(0, cuts[1]);
+        } else {
+            slice.mapping = &mapping;
+            slice.first_line = lines[s];
+            slice.first_record = numbers[s];
+            part = input.substr(cuts[s], cuts[s + 1] - cuts[s]);
+        }
+        const named_run_result result = run_named(part, slice, 0);
+        ASSERT_EQ(result.status, named_status::done);
+        output += result.output;
+        report += result.report;
+    }
+    EXPECT_TRUE(output == whole.output);
+    EXPECT_EQ(report, whole.report);
+}
+
+// Headers that cannot be read by name write nothing and say why, the
+// columns listed.
+TEST(NamedRun, UnreadableHeadersWriteNothing) {
+    struct header_case {
+        std::string input;
+        const char* message;
+    };
+    const header_case cases[] = {
+        {std::string(70000, 'a') + "\n1\n", "its header has more than 1024 columns or 65536 bytes"},
+        {std::string(70000, 'a'), "its header has more than 1024 columns or 65536 bytes"},
+        {std::string(2000, ';') + "\n", "its header has more than 1024 columns"},
+        {"", "no column for patient_name"},
+        {"patient_name;patient_gender;patient_birth_date;Ward;WARD \n", "two columns are named 'WARD '"},
+    };
+    for (const header_case& c : cases) {
+        const named_run_result result = run_named(c.input, by_name_options{}, 0);
+        EXPECT_EQ(result.status, named_status::unmapped);
+        EXPECT_EQ(result.output, "");
+        EXPECT_EQ(result.report, "");
+        EXPECT_NE(result.printed.find(c.message), std::string::npos) << result.printed.substr(0, 200);
+    }
+}
+
 }  // namespace

@@ -304,6 +304,10 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
         std::fprintf(stderr, "%s: option '%s' needs --by-name\n", argv[0], named->only_by_name);
         return parsed::wrong;
     }
+    if (named->conversion.columns.dropped_count > 0 && !named->drop_identifying) {
+        std::fprintf(stderr, "%s: option '--drop' needs --drop-identifying\n", argv[0]);
+        return parsed::wrong;
+    }
     if (named->drop_identifying && options->format == output_format::key_only) {
         std::fprintf(stderr, "%s: --drop-identifying and --key-only are two different outputs\n", argv[0]);
         return parsed::wrong;

@@ -603,10 +603,12 @@ named_status take_header(named_run* run) {
         int64_t lines = 0;
         const char* data = input->data + input->start;
         const size_t size = input->end - input->start;
-        if (find_header_end(data, size, input->at_end, &length, &terminator, &lines) || size > most_record_bytes) {
-            const bool found = size <= most_record_bytes || length <= most_record_bytes;
-            if (!found || !map_header(data, found ? length : size, options.delimiter, options.columns, run->mapping)) {
-                if (!found) run->mapping->problem = mapping_problem::too_many_columns;
+        const bool ended = find_header_end(data, size, input->at_end, &length, &terminator, &lines);
+        if (ended || size > most_record_bytes) {
+            // A header line too long to read is refused whole.
+            const bool readable = ended && length <= most_record_bytes;
+            if (!readable || !map_header(data, length, options.delimiter, options.columns, run->mapping)) {
+                if (!readable) run->mapping->problem = mapping_problem::too_many_columns;
                 char message[4096];
                 describe_mapping_problem(*run->mapping, options.input_name, message, sizeof message);
                 std::fputs(message, stdout);
