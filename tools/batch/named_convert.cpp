@@ -955,13 +955,14 @@ named_status convert_in_parallel(named_run* run, int threads) {
             take_record(run, record, scan);
             batch->offsets.push_back(offset);
             batch->records.push_back(record);
+            // Counted a record at a time, as the meter expects.
+            report_progress(run);
         }
         if (batch->records.empty()) {
             pool.free_batches.push_back(batch);
         } else {
             submit_batch(&pool, batch);
         }
-        report_progress(run);
         if (run->write_failed || run->report_failed) status = named_status::write_failed;
     }
     if (!write_all_batches(&pool) && status == named_status::done) status = named_status::write_failed;
