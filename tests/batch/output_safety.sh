@@ -78,6 +78,31 @@ for signal in INT TERM HUP; do
   fi
 done
 
+# ... also with a report beside the output, by position and by name: both
+# temporary files go, and both earlier files stay.
+for format in "" --by-name; do
+  cp previous out.csv
+  cp previous report.csv
+  rm -f fifo && mkfifo fifo
+  "$mintbatch" $format --report report.csv fifo out.csv > /dev/null 2>&1 &
+  pid=$!
+  exec 3> fifo
+  head -n 1000 in.csv >&3
+  for _ in $(seq 1 100); do
+    [ -n "$(find . -name '.report.csv.*' -print -quit)" ] && [ -n "$(find . -name '.out.csv.*' -print -quit)" ] && break
+    sleep 0.05
+  done
+  kill -s TERM $pid
+  wait $pid
+  status=$?
+  exec 3>&-
+  if [ $status -eq 143 ] && cmp -s out.csv previous && cmp -s report.csv previous && no_temporaries; then
+    pass "SIGTERM ${format:+$format }with a report leaves both earlier files and no temporary file"
+  else
+    fail "SIGTERM ${format:+$format }with a report: status $status"; ls -la
+  fi
+done
+
 # 3. Permission bits: new outputs, and an existing one's kept.
 mode_of() { stat -c %a "$1"; }
 rm -f out.csv keys.csv

@@ -15,22 +15,30 @@
 
 namespace {
 
-// The temporary file an interruption must remove. Set while one exists.
-int pending_directory = -1;
-char pending_temporary[NAME_MAX + 1];
-volatile sig_atomic_t temporary_exists = 0;
+// The outputs open at once (a run's output and its report), each in a slot
+// that a signal handler reads: its descriptor, and its temporary file, which
+// an interruption must remove, while one exists.
+struct open_slot {
+    bool used;
+    volatile sig_atomic_t fd;
+    volatile sig_atomic_t temporary_exists;
+    int directory;
+    char temporary[NAME_MAX + 1];
+};
+constexpr int most_open_outputs = 4;
+open_slot slots[most_open_outputs];
 
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // What each signal did before it was watched: a signal the process was
 // started to ignore (nohup, a background job) stays ignored.
 void (*earlier_handlers[std::size(cleanup_signals)])(int);
-
-// The output's descriptor while it is open, for divert_output_on_signal.
-volatile sig_atomic_t open_output = -1;
+int watching = 0;  // temporary files being watched for
 
 extern "C" void remove_temporary_and_die(int signal_number) {
-    if (temporary_exists) unlinkat(pending_directory, pending_temporary, 0);
+    for (open_slot& slot : slots) {
+        if (slot.temporary_exists) unlinkat(slot.directory, slot.temporary, 0);
+    }
     // Then whatever the signal did before (a handler of the program's own,
     // or the default: the end of the process), raised again once this
     // handler returns.
@@ -42,18 +50,18 @@ extern "C" void remove_temporary_and_die(int signal_number) {
     raise(signal_number);
 }
 
-void watch_signals(int directory) {
-    pending_directory = directory;
-    temporary_exists = 0;
+void watch_signals() {
+    if (watching++ > 0) return;
     for (size_t i = 0; i < std::size(cleanup_signals); ++i) {
         earlier_handlers[i] = std::signal(cleanup_signals[i], remove_temporary_and_die);
         if (earlier_handlers[i] == SIG_IGN) std::signal(cleanup_signals[i], SIG_IGN);
     }
 }
 
-void unwatch_signals() {
+void unwatch_signals(open_slot* slot) {
+    slot->temporary_exists = 0;
+    if (--watching > 0) return;
     for (size_t i = 0; i < std::size(cleanup_signals); ++i) std::signal(cleanup_signals[i], earlier_handlers[i]);
-    temporary_exists = 0;
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -94,16 +102,17 @@ int named_descriptor(const char* path) {
 // Creates the file `temporary` in `directory`, with the signals that remove
 // it held back meanwhile, so that one arriving finds it either not made or
 // made and known (and never removes a file of that name that was there).
-int create_file_watched(int directory, const char* temporary) {
+int create_file_watched(open_slot* slot, int directory, const char* temporary) {
     sigset_t held;
     sigemptyset(&held);
     for (const int signal_number : cleanup_signals) sigaddset(&held, signal_number);
     sigset_t earlier;
     sigprocmask(SIG_BLOCK, &held, &earlier);
-    std::memcpy(pending_temporary, temporary, std::strlen(temporary) + 1);
+    std::memcpy(slot->temporary, temporary, std::strlen(temporary) + 1);
+    slot->directory = directory;
     const int fd = openat(directory, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     const int open_error = errno;
-    if (fd >= 0) temporary_exists = 1;
+    if (fd >= 0) slot->temporary_exists = 1;
     sigprocmask(SIG_SETMASK, &earlier, nullptr);
     errno = open_error;
     return fd;
@@ -113,14 +122,14 @@ int create_file_watched(int directory, const char* temporary) {
 // in `directory`; the name always fits in NAME_MAX bytes, however long
 // `name` is. Signals are watched before the file exists, so that none slips
 // between.
-int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX + 1]) {
+int create_temporary(open_slot* slot, int directory, const char* name, char (&temporary)[NAME_MAX + 1]) {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     constexpr int random_letters = 6;
     constexpr int longest_part = NAME_MAX - 2 - random_letters;  // two dots
     const int written = std::snprintf(temporary, sizeof temporary, ".%.*s.", longest_part, name);
     if (written < 0 || written + random_letters >= static_cast<int>(sizeof temporary)) return -1;
     char* const random_part = temporary + written;
-    watch_signals(directory);
+    watch_signals();
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[random_letters];
         if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
@@ -137,11 +146,11 @@ int create_temporary(int directory, const char* name, char (&temporary)[NAME_MAX
         }
         for (int i = 0; i < random_letters; ++i) random_part[i] = letters[random[i] % (sizeof letters - 1)];
         random_part[random_letters] = '\0';
-        const int fd = create_file_watched(directory, temporary);
+        const int fd = create_file_watched(slot, directory, temporary);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
     }
-    unwatch_signals();
+    unwatch_signals(slot);
     return -1;
 }
 
@@ -233,6 +242,7 @@ void prepare_output_target(output_target* target, const char* path) {
     target->directory = -1;
     target->name = path;
     target->temporary[0] = '\0';
+    target->slot = -1;
     const int named = named_descriptor(path);
     target->names_stream = named >= 0;
     if (named < 0) return;
@@ -294,7 +304,8 @@ target_status open_output_file(output_target* target, const struct stat& input, 
         close_directory(target);
         return target_status::another_users_file;
     }
-    const int fd = replaceable ? create_temporary(target->directory, target->name, target->temporary) : -1;
+    const int fd = replaceable ? create_temporary(&slots[target->slot], target->directory, target->name, target->temporary)
+                               : -1;
     if (fd < 0) {
         close_directory(target);
         return open_directly(target, target->path, input, mode);
@@ -322,28 +333,68 @@ target_status open_output_file(output_target* target, const struct stat& input, 
 
 target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
                                  bool apply_umask) {
+    target->slot = -1;
+    for (int i = 0; i < most_open_outputs && target->slot < 0; ++i) {
+        if (!slots[i].used) target->slot = i;
+    }
+    if (target->slot < 0) return target_status::cannot_open;  // more outputs than a run opens
+    open_slot& slot = slots[target->slot];
+    slot.used = true;
     const target_status status = open_output_file(target, input, new_file_mode, apply_umask);
-    if (status == target_status::opened) open_output = target->fd;
+    if (status == target_status::opened) {
+        slot.fd = target->fd;
+    } else {
+        slot.used = false;
+        target->slot = -1;
+    }
     return status;
 }
 
 void divert_output_on_signal() {
-    const int output = open_output;
-    if (output < 0) return;
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0) return;
-    dup2(null, output);
-    close(null);
+    for (const open_slot& slot : slots) {
+        const int output = slot.fd;
+        if (!slot.used || output < 0) continue;
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        dup2(null, output);
+        close(null);
+    }
+}
+
+namespace {
+
+// The slot of an output that is being closed.
+void release_slot(output_target* target) {
+    if (target->slot < 0) return;
+    slots[target->slot].fd = -1;
+    slots[target->slot].used = false;
+    target->slot = -1;
+}
+
+}  // namespace
+
+void print_open_failure(target_status status, const char* kind, const char* path) {
+    if (status == target_status::is_input) {
+        std::printf("Unable to write %s file '%s': it is the input file.\n", kind, path);
+    } else if (status == target_status::another_users_file) {
+        std::printf("Unable to write %s file '%s': it is another user's file in a sticky directory.\n", kind, path);
+    } else {
+        std::printf("Unable to open %s file '%s'.\n", kind, path);
+    }
 }
 
 bool commit_output_target(output_target* target) {
     // The data reaches the disk before the name does, so that a power cut
     // leaves the old file or the whole new one, never an empty one.
     bool done = !target->replaces || fsync(target->fd) == 0;
-    open_output = -1;
+    open_slot* const slot = target->slot >= 0 ? &slots[target->slot] : nullptr;
+    if (slot != nullptr) slot->fd = -1;
     done = close(target->fd) == 0 && done;
     target->fd = -1;
-    if (!target->replaces) return done;
+    if (!target->replaces) {
+        release_slot(target);
+        return done;
+    }
     if (done && renameat(target->directory, target->temporary, target->directory, target->name) != 0) done = false;
     if (done) {
         // The rename made lasting. A failure here (a directory that could
@@ -353,20 +404,22 @@ bool commit_output_target(output_target* target) {
     } else {
         unlinkat(target->directory, target->temporary, 0);
     }
-    unwatch_signals();
+    unwatch_signals(slot);
+    release_slot(target);
     close_directory(target);
     target->replaces = false;
     return done;
 }
 
 void abandon_output_target(output_target* target) {
-    open_output = -1;
+    if (target->slot >= 0) slots[target->slot].fd = -1;
     if (target->fd >= 0) close(target->fd);
     target->fd = -1;
     if (target->replaces) {
         unlinkat(target->directory, target->temporary, 0);
-        unwatch_signals();
+        unwatch_signals(&slots[target->slot]);
         target->replaces = false;
     }
+    release_slot(target);
     close_directory(target);
 }

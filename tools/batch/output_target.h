@@ -32,6 +32,7 @@ struct output_target {
     const char* name;             // the output's last path component
     char resolved[PATH_MAX];      // where the kernel's open of a linked output landed
     char temporary[NAME_MAX + 1]; // the temporary file's name in `directory`
+    int slot;                     // where a signal handler finds it while it is open; else -1
 };
 
 enum class target_status { opened, cannot_open, is_input, another_users_file };
@@ -61,6 +62,10 @@ bool output_is_input(const output_target* target, const struct stat& input);
 target_status open_output_target(output_target* target, const struct stat& input, mode_t new_file_mode,
                                  bool apply_umask);
 
+// Says on standard output why the output (`kind`: "output" or "report")
+// could not be opened, as open_output_target answered.
+void print_open_failure(target_status status, const char* kind, const char* path);
+
 // Closes the output and, for a temporary file, flushes it to disk, renames it
 // into place and flushes the directory. False when flushing, closing or
 // renaming failed; the temporary file is gone then.
@@ -69,7 +74,7 @@ bool commit_output_target(output_target* target);
 // Closes the output and removes a temporary file.
 void abandon_output_target(output_target* target);
 
-// Points the open output's descriptor at /dev/null, so that nothing written
+// Points every open output's descriptor at /dev/null, so that nothing written
 // from now on reaches it; safe in a signal handler. For a handler about to
 // make what threads still write wrong (wiping the key) before the process
 // ends by the signal.
