@@ -16,6 +16,9 @@
     const asked = /(?:^#|&)part-size=(\d+)/.exec(location.hash);
     return asked && Number(asked[1]) >= 1 ? Number(asked[1]) : 4 << 20;
   })();
+  // A part is read with this much more, which holds where its last line ends
+  // unless that line is longer (the worker then reads on itself).
+  const PART_EDGE = 64 << 10;
   const PREVIEW_BYTES = 64 << 10;
   const PREVIEW_ROWS = 5;
 
@@ -355,6 +358,23 @@
       file, opts, parts, next: 0, finished: 0, outputs: [], reports: [], counts: [0, 0, 0],
       progress: parts.map(() => ({ bytes: 0, lines: 0 })), started: performance.now(), failed: null,
     };
+    // The parts' bytes are read here, ahead of the workers (a few parts a
+    // worker), so that reading overlaps converting; each goes to its worker
+    // without a copy.
+    const readAhead = 2 * pool.length;
+    const reads = new Map();
+    const readPart = (index) => {
+      if (index >= parts.length || reads.has(index)) return;
+      const part = parts[index];
+      part.bytesFrom = Math.max(0, part.from - 1);
+      reads.set(index, file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer());
+    };
+    const partBytes = (index) => {
+      for (let ahead = index; ahead < index + readAhead; ++ahead) readPart(ahead);
+      const bytes = reads.get(index);
+      reads.delete(index);
+      return bytes;
+    };
     state.run = current;
     $('run').disabled = true;
     $('cancel').disabled = false;
@@ -369,14 +389,23 @@
         const setup = await ask(entry, { type: 'setup', options: opts, keyFile: state.keyFile }, 'setup');
         if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
         await new Promise((resolve, reject) => {
-          const give = () => {
+          const give = async () => {
             if (current.failed || state.run !== current) return resolve();
             if (current.next === parts.length) return resolve();
             const part = parts[current.next++];
+            let bytes;
+            try {
+              bytes = await partBytes(part.index);
+            } catch (e) {
+              current.failed = 'The file "' + file.name + '" could not be read to its end. ' +
+                'It may have been changed, moved or deleted while it was read.';
+              return reject(new Error(current.failed));
+            }
+            if (current.failed || state.run !== current) return resolve();
             entry.worker.postMessage({
-              type: 'part', index: part.index, file, from: part.from, to: part.to, header: state.header,
-              firstLine: 1, firstRecord: 1, report: opts.report,
-            });
+              type: 'part', index: part.index, file, from: part.from, to: part.to, bytes, bytesFrom: part.bytesFrom,
+              header: state.header, firstLine: 1, firstRecord: 1, report: opts.report,
+            }, [bytes]);
           };
           entry.worker.onmessage = (event) => {
             const message = event.data;
@@ -392,8 +421,8 @@
                 current.failed = STATUS_WORDS[message.status] || 'The conversion failed.';
                 return reject(new Error(current.failed));
               }
-              current.outputs[message.index] = message.output;
-              current.reports[message.index] = message.report;
+              current.outputs[message.index] = new Blob(message.output);
+              current.reports[message.index] = new Blob(message.report);
               message.counts.forEach((count, which) => { current.counts[which] += count; });
               current.progress[message.index].bytes = message.bytes;
               current.progress[message.index].lines = message.counts.reduce((a, b) => a + b, 0);

@@ -1,7 +1,9 @@
 // A worker of the page: one WebAssembly instance of the pipeline, which
-// converts the parts of the file it is given, one at a time. It reads the
-// file itself, in slices (FileReaderSync), and hands back each part's output
-// as a Blob, so no part is ever held whole in the page.
+// converts the parts of the file it is given, one at a time. The page reads
+// each part's bytes ahead (a little beyond its end, where its last line
+// ends) and hands them over; only a line that reaches beyond them is read
+// here, synchronously. Each part's output goes back as the buffers the
+// pipeline wrote, handed over whole, so no part is copied twice.
 //
 // The engine's code comes first in this worker's source (see page.js); it
 // defines createMintEngine.
@@ -12,38 +14,39 @@ let engine = null;
 let part = null;
 const reader = new FileReaderSync();
 
-// Output is gathered in pieces of this size before it joins the part's Blob.
-const OUTPUT_PIECE = 1 << 20;
-// The window in which a part's edge is looked for.
-const EDGE_WINDOW = 1 << 16;
+// Beyond the bytes the page gave, the file is read this much at a time: each
+// read of a File costs a trip to the browser's own process, whatever its size.
+const READ_AHEAD = 4 << 20;
 
 function readSlice(file, from, to) {
   return new Uint8Array(reader.readAsArrayBuffer(file.slice(from, to)));
 }
 
-// Collects written bytes into pieces and the pieces into parts of a Blob.
+// Collects a part's written bytes (the pipeline writes them a buffer at a
+// time): a part's output is the most a worker holds.
 function newCollector() {
-  return { parts: [], piece: new Uint8Array(OUTPUT_PIECE), used: 0 };
+  return [];
 }
 
 function collect(collector, bytes) {
-  let offset = 0;
-  while (offset < bytes.length) {
-    const count = Math.min(bytes.length - offset, OUTPUT_PIECE - collector.used);
-    collector.piece.set(bytes.subarray(offset, offset + count), collector.used);
-    collector.used += count;
-    offset += count;
-    if (collector.used === OUTPUT_PIECE) {
-      collector.parts.push(new Blob([collector.piece]));
-      collector.piece = new Uint8Array(OUTPUT_PIECE);
-      collector.used = 0;
-    }
-  }
+  collector.push(bytes.slice().buffer);
 }
 
-function collectedBlob(collector) {
-  if (collector.used > 0) collector.parts.push(new Blob([collector.piece.subarray(0, collector.used)]));
-  return new Blob(collector.parts, { type: 'text/csv' });
+// The file's bytes from `offset` on (at least one, before its end): from the
+// bytes the page gave when they hold it, else read from the file.
+function bytesAt(source, offset) {
+  if (offset < source.start || offset >= source.start + source.bytes.length) {
+    const bytes = readSlice(source.file, offset, Math.min(offset + READ_AHEAD, source.file.size));
+    if (bytes.length === 0) throw new Error('the file changed while it was read');
+    source.bytes = bytes;
+    source.start = offset;
+  }
+  return source.bytes.subarray(offset - source.start);
+}
+
+// The part's bytes from `at` on, at most `count`.
+function partBytes(count) {
+  return bytesAt(part.source, part.at).subarray(0, Math.min(count, part.end - part.at));
 }
 
 // Two devices the pipeline reads and writes through file descriptors, as it
@@ -59,20 +62,16 @@ function makeDevices(M) {
       if (count <= 0) return 0;
       let bytes;
       try {
-        bytes = readSlice(part.file, part.at, part.at + count);
+        bytes = partBytes(count);
       } catch (e) {
-        part.readError = e && e.name ? e.name : 'read error';
+        part.readError = e && e.message ? e.message : 'read error';
         throw new FS.ErrnoError(29);  // EIO: the pipeline reports a read failure
       }
-      if (bytes.length !== count) {
-        part.readError = 'the file changed while it was read';
-        throw new FS.ErrnoError(29);
-      }
-      heapBytes(buffer, offset, count).set(bytes);
-      part.at += count;
+      heapBytes(buffer, offset, bytes.length).set(bytes);
+      part.at += bytes.length;
       postMessage({ type: 'progress', index: part.index, bytes: part.at - part.start,
                     lines: M._mint_web_lines_so_far() });
-      return count;
+      return bytes.length;
     },
     write() { throw new FS.ErrnoError(9); },
   });
@@ -145,23 +144,26 @@ function applyOptions(options) {
 // The first line start at or after `offset`: 0, or just after a line feed.
 // A line feed always ends a line, whatever comes before it, so a part that
 // starts there starts with a whole line, as a record of the positional format.
-function lineStartFrom(file, offset) {
+function lineStartFrom(source, offset) {
   if (offset <= 0) return 0;
-  for (let at = offset - 1; at < file.size; at += EDGE_WINDOW) {
-    const window = readSlice(file, at, Math.min(at + EDGE_WINDOW, file.size));
-    const found = window.indexOf(10);
+  for (let at = offset - 1; at < source.file.size;) {
+    const bytes = bytesAt(source, at);
+    const found = bytes.indexOf(10);
     if (found >= 0) return at + found + 1;
+    at += bytes.length;
   }
-  return file.size;
+  return source.file.size;
 }
 
 function runPart(job) {
   const M = engine;
+  const source = { file: job.file, bytes: new Uint8Array(job.bytes), start: job.bytesFrom };
   // The part owns the lines that start in [from, to): they run from the
   // first line start in it to the first one after it.
-  const start = lineStartFrom(job.file, job.from);
-  const end = job.to >= job.file.size ? job.file.size : lineStartFrom(job.file, job.to);
-  part = { index: job.index, file: job.file, start, at: start, end: Math.max(start, end), readError: null,
+  const size = job.file.size;
+  const start = Math.min(lineStartFrom(source, job.from), size);
+  const end = job.to >= size ? size : lineStartFrom(source, job.to);
+  part = { index: job.index, source, start, at: start, end: Math.max(start, end), readError: null,
            output: newCollector(), report: newCollector() };
   const input = M.FS.open('/input', 'r');
   const output = M.FS.open('/output', 'w');
@@ -180,9 +182,8 @@ function runPart(job) {
   part = null;
   postMessage({
     type: 'done', index: job.index, status, readError: done.readError, bytes: done.end - done.start,
-    counts: [0, 1, 2].map((which) => M._mint_web_count(which)),
-    output: collectedBlob(done.output), report: job.report ? collectedBlob(done.report) : null,
-  });
+    counts: [0, 1, 2].map((which) => M._mint_web_count(which)), output: done.output, report: done.report,
+  }, [...done.output, ...done.report]);
 }
 
 onmessage = (event) => {
