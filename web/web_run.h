@@ -9,6 +9,17 @@
 // report), so that the page keeps its shape when that stage comes in: until
 // then web_features() says which of them work, and a part run with one that
 // does not fails with web_status::needs_by_name before it writes anything.
+//
+// What the by-name stage is to bring here, so that run_web_part can serve
+// every option: a header reading (the columns, the found delimiter, the
+// mapping of fields by the by-name rules, and what is wrong with it, named),
+// which the page shows as its dropdowns; a conversion of a run of records
+// from any record start, given the header line, with the line and record
+// numbers it starts at (for the report and the key-only output's record
+// numbers); and the framing of records (where a record that may hold quoted
+// line breaks ends), so that the page cuts the file into parts only where
+// a record starts and knows each part's numbers before it runs: one pass
+// over the file that does nothing but frame, ahead of the workers.
 #ifndef MINT_WEB_WEB_RUN_H
 #define MINT_WEB_WEB_RUN_H
 

@@ -164,6 +164,9 @@ function applyOptions(options) {
 // The first line start at or after `offset`: 0, or just after a line feed.
 // A line feed always ends a line, whatever comes before it, so a part that
 // starts there starts with a whole line, as a record of the positional format.
+// (By name, a quoted field may hold line breaks, so a line start need not be
+// a record start: there the page is to cut parts where the by-name reader's
+// framing, run over the file ahead, says a record starts; see web_run.h.)
 function lineStartFrom(source, offset) {
   if (offset <= 0) return 0;
   for (let at = offset - 1; at < source.file.size;) {
