@@ -436,7 +436,7 @@
         });
       }));
       if (state.run !== current) return;
-      finish(current);
+      await finish(current);
     } catch (e) {
       if (state.run !== current) return;
       state.run = null;
@@ -450,12 +450,22 @@
     }
   }
 
-  function finish(current) {
-    state.run = null;
+  async function finish(current) {
     const seconds = (performance.now() - current.started) / 1000;
     const base = baseName(current.file.name);
     const output = OUTPUTS.find((o) => o.value === current.opts.output);
     const result = new Blob(current.outputs, { type: 'text/csv' });
+    // The browser keeps the result until it is saved, within limits of its
+    // own: a result beyond them cannot be read, and its download would fail
+    // without a word.
+    try {
+      if (result.size > 0) await result.slice(result.size - 1).arrayBuffer();
+    } catch (e) {
+      throw new Error('The result (' + sizeText(result.size) + ') is larger than this browser can keep for a ' +
+        'download. Convert the file in smaller pieces, or with the mintbatch program.');
+    }
+    if (state.run !== current) return;
+    state.run = null;
     const link = $('download-output');
     const url = URL.createObjectURL(result);
     state.downloads.push(url);
