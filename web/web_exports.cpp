@@ -1,5 +1,6 @@
 // The functions the page's workers call: C names over web_run.h and the key
-// file's rules (key_text.h), with the state of one worker's runs. The worker
+// file's rules (the library's key_text.h, as mintbatch reads them), with the
+// state of one worker's runs. The worker
 // reads the file and collects the output through two file descriptors it
 // opens on devices of its own (worker.js), so the pipeline reads and writes as
 // mintbatch does, in fixed blocks whatever the file's size.
@@ -18,7 +19,7 @@ namespace {
 web_options options;
 bool options_set = false;
 web_counts counts;
-key_text key_digits;
+mint_key_text key_digits;
 mint::uuid_key key;
 
 web_options& current_options() {
@@ -98,31 +99,31 @@ EMSCRIPTEN_KEEPALIVE void mint_web_set_report(int on) {
 }
 
 // The key file's text, in pieces: begin, take each piece (0 while it is
-// still a key, else the fault: key_text_fault), then finish, which prepares
+// still a key, else the fault: MINT_KEY_TEXT_*), then finish, which prepares
 // the key and uses it for the runs that follow. The caller wipes its copies
 // of the text; the digits here are wiped once the key is prepared or refused.
 EMSCRIPTEN_KEEPALIVE void mint_web_key_begin() {
-    open_key_text(&key_digits);
+    mint_key_text_start(&key_digits);
 }
 
 EMSCRIPTEN_KEEPALIVE int mint_web_key_take(const unsigned char* bytes, size_t length) {
-    const key_text_fault fault = take_key_text(&key_digits, bytes, length);
-    if (fault != key_text_fault::none) mint::wipe_secret(&key_digits, sizeof key_digits);
-    return static_cast<int>(fault);
+    const int fault = mint_key_text_take(&key_digits, bytes, length);
+    if (fault != MINT_KEY_TEXT_OK) mint_key_text_wipe(&key_digits, sizeof key_digits);
+    return fault;
 }
 
 EMSCRIPTEN_KEEPALIVE int mint_web_key_finish() {
-    const key_text_fault fault = finish_key_text(&key_digits);
-    if (fault == key_text_fault::none) {
+    const int fault = mint_key_text_finish(&key_digits);
+    if (fault == MINT_KEY_TEXT_OK) {
         mint::uuid_key_init(&key, key_digits.bytes, key_digits.digits / 2);
         current_options().key = &key;
     }
-    mint::wipe_secret(&key_digits, sizeof key_digits);
-    return static_cast<int>(fault);
+    mint_key_text_wipe(&key_digits, sizeof key_digits);
+    return fault;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* mint_web_key_reason(int fault) {
-    return key_text_fault_reason(static_cast<key_text_fault>(fault));
+    return mint_key_text_fault(fault);
 }
 
 // Plain identifiers again; the prepared key is wiped.

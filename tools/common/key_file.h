@@ -1,10 +1,17 @@
-// The key file of keyed identifiers: the shared secret as hexadecimal text
-// (key_text.h gives its rules).
+// The key file of keyed identifiers: the shared secret as hexadecimal text.
 #ifndef MINT_TOOLS_KEY_FILE_H
 #define MINT_TOOLS_KEY_FILE_H
 
-#include "key_text.h"
+#include <cstddef>
+
 #include "uuid_keyed.h"
+
+// Hex digits in either case; spaces, tabs, CRs and LFs anywhere are ignored.
+// At least key_file_min_digits (16 bytes), key_file_recommended_digits
+// recommended, at most key_file_max_digits.
+constexpr size_t key_file_min_digits = 32;
+constexpr size_t key_file_recommended_digits = 64;
+constexpr size_t key_file_max_digits = 1024;
 
 // Reads the secret in the file at `path` and prepares `key` from it. Returns
 // false, after one line on standard error naming the file, when the file
