@@ -166,7 +166,9 @@ ${mint_about}
 
 This package holds the programs mintbatch, which adds identifiers to a CSV
 file of records, and mintsolo, which prints the identifier of one record
-file, with their manual pages.")
+file, with their manual pages, and where it is built the page
+/usr/share/mint/mint.html, which does what mintbatch does in a web browser,
+offline, without sending the file anywhere.")
 
 if(MINT_PYTHON_VERSION)
   # The extension module is built for one Python version, the one Debian's

@@ -80,6 +80,13 @@ void compress_word_pair_sha_ni(uint32_t hash_a[8], const uint32_t* words_a, uint
 bool sha_ni_supported();
 #endif
 
+#if defined(__wasm_simd128__)
+// WebAssembly's 128-bit vectors (the browser page's engine): pairs only.
+void compress_word_pair_wasm_simd(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                                  const uint32_t* words_b);
+bool wasm_simd_supported();
+#endif
+
 // Every backend built into the library, the portable one first.
 std::span<const backend> backends();
 

@@ -25,7 +25,10 @@ all_packages=("${build_packages[@]}"
   python3-dev python3-numpy python3-pandas python3-dask python3-distributed
   # The PostgreSQL extension: server headers to build it; a server, pg_regress
   # and pg_virtualenv (a throw-away cluster) to test it.
-  postgresql-15 postgresql-server-dev-15 postgresql-common)
+  postgresql-15 postgresql-server-dev-15 postgresql-common
+  # The browser page: Emscripten builds it; its tests drive Debian's Chromium
+  # headless through chromium-driver and Selenium (nothing downloads a browser).
+  emscripten chromium chromium-driver python3-selenium)
 
 case ${1:-all} in
   build) packages=("${build_packages[@]}") ;;

@@ -8,7 +8,7 @@
 # usage: check_install.sh --build=DIR --source=DIR --version=X.Y.Z
 #          --cxx=COMPILER [--cxx-flags=FLAGS] --cc=COMPILER [--c-flags=FLAGS]
 #          --generator=NAME [--make-program=PATH]
-#          --bindir=D --libdir=D --includedir=D --mandir=D --docdir=D [--program=NAME ...]
+#          --bindir=D --libdir=D --includedir=D --mandir=D --docdir=D [--program=NAME ...] [--web-page=PATH]
 #          [--python=PY --python-file=NAME ... (--python-dir=D | --python-site-dir=SCRIPT)
 #           [--python-import]]
 # The directories are the install directories relative to the prefix.
@@ -18,6 +18,7 @@ set -euo pipefail
 
 . "$(dirname "$0")/installed_files.sh"
 programs=()
+web_page=
 python_import=0
 cxx_flags=
 c_flags=
@@ -39,6 +40,7 @@ for arg in "$@"; do
     --mandir=*) mandir=${arg#*=} ;;
     --docdir=*) docdir=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
+    --web-page=*) web_page=${arg#*=} ;;
     --python-import) python_import=1 ;;
     *) python_argument "$arg" || { echo "unknown argument: $arg"; exit 2; } ;;
   esac

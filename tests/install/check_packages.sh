@@ -15,7 +15,7 @@
 # usage: check_packages.sh --build=DIR --source=DIR --version=X.Y.Z --release=N
 #          --maintainer=NAME_AND_ADDRESS
 #          --bindir=D --libdir=D --includedir=D --mandir=D --docdir=D
-#          --exports=LIST --c-exports=LIST --check-exports=SCRIPT [--program=NAME ...]
+#          --exports=LIST --c-exports=LIST --check-exports=SCRIPT [--program=NAME ...] [--web-page=PATH]
 #          [--sanitized] [--hardened] [--lintian]
 #          [--python=PY --python-version=X.Y --python-file=NAME ... (--python-dir=D | --python-site-dir=SCRIPT)]
 #          [--postgresql-major=N --pkglibdir=DIR --extensiondir=DIR]
@@ -29,6 +29,7 @@ export TZ=UTC
 
 . "$(dirname "$0")/installed_files.sh"
 programs=()
+web_page=
 sanitized=0
 hardened=0
 run_lintian=0
@@ -50,6 +51,7 @@ for arg in "$@"; do
     --c-exports=*) c_exports=${arg#*=} ;;
     --check-exports=*) check_exports=${arg#*=} ;;
     --program=*) programs+=("${arg#*=}") ;;
+    --web-page=*) web_page=${arg#*=} ;;
     --sanitized) sanitized=1 ;;
     --hardened) hardened=1 ;;
     --lintian) run_lintian=1 ;;

@@ -3,7 +3,7 @@
 # prefix, by install component, each of which one Debian package holds (see
 # cmake/install.cmake). Needs version, major, bindir, libdir, includedir,
 # mandir, docdir and the programs array; python_dir and the python_files array
-# when the Python package is built.
+# when the Python package is built; web_page when the browser page is.
 installed_components() {
   echo core c dev tools license
   [ ${#python_files[@]} -eq 0 ] || echo python
@@ -31,7 +31,8 @@ component_files() {
     tools)
       for program in "${programs[@]}"; do
         printf '%s\n' "f $bindir/$program" "f $mandir/man1/$program.1.gz"
-      done ;;
+      done
+      [ -z "${web_page:-}" ] || echo "f $web_page" ;;
     license)
       echo "f $docdir/LICENSE" ;;
     python)

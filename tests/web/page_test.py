@@ -1,0 +1,238 @@
+"""mint.html in Debian's Chromium, headless: the page picks a generated file
+with hostile lines, runs, and its download must equal mintbatch's output on
+the same file with the same options, byte for byte; no request may leave the
+page; every control must be named in the accessibility tree and work from
+the keyboard.
+
+usage: page_test.py --page=mint.html --mintbatch=PATH --generate=PATH [unittest options]
+"""
+import argparse
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from mint_page import Browser, ProxyTrap  # noqa: E402
+
+ARGS = None
+KEY = "00112233445566778899aabbccddeeff" "0123456789ABCDEF0123456789abcdef\n"
+# Small parts, so that a small file crosses many part edges, at odd places.
+PART_SIZE = 4099
+
+
+def hostile_file(generated):
+    """The generated records with lines that are hard to read between them:
+    every line end, blank, short and keyless lines, quotes, bytes that are
+    not UTF-8, a zero byte, markup, a line too long to parse, and no line
+    end at the very end."""
+    lines = generated.split(b"\n")
+    header, records = lines[0], [line for line in lines[1:] if line]
+    hostile = [
+        b"",
+        b"\r",
+        b'7001,"O""Brien, Mary",123456789,2,1970,1,2,,,,,,',
+        b'7002,"<script>alert(1)</script>",123456789,1,1970,1,2,,,,,,',
+        b"7003,Smith;John;123456789;1;1970;1;2",
+        b"7004,short,123456789",
+        b'"7005,unclosed,123456789,1,1970,1,2,,,,,,',
+        b"7006,\xff\xfe\x80 bytes,123456789,1,1970,1,2,,,,,,",
+        b"7007,zero\x00byte,123456789,1,1970,1,2,,,,,,",
+        b",no key,123456789,1,1970,1,2,,,,,,",
+        b"7008," + b"x" * 100_000 + b",123456789,1,1970,1,2,,,,,,",
+        b"7009,Doe John,12345678,1,1970,13,2,,,,,,",
+        b"7010,Doe John,123 45 6789,1,1970,1,2,Doe Jane,987654321,2,1971,3,4",
+    ]
+    out = [b"\xef\xbb\xbf" + header]
+    for i, record in enumerate(records):
+        out.append(record)
+        if i % 97 == 0:
+            out.append(hostile[(i // 97) % len(hostile)])
+    text = b"\n".join(out)
+    # Other line ends in places, and no line end at the end.
+    text = text.replace(b",,,,,,\n1000", b",,,,,,\r\n1000").replace(b",,,,,,\n1001", b",,,,,,\r1001")
+    return text
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="mint-page-test."))
+        generated = subprocess.run([ARGS.generate, "3000", "7"], check=True, capture_output=True).stdout
+        cls.input = cls.scratch / "patients.csv"
+        cls.input.write_bytes(hostile_file(generated))
+        cls.key = cls.scratch / "project.key"
+        cls.key.write_text(KEY)
+        cls.key.chmod(0o600)
+        cls.bad_key = cls.scratch / "bad.key"
+        cls.bad_key.write_text(KEY[:33])
+        cls.downloads = cls.scratch / "downloads"
+        cls.downloads.mkdir()
+        cls.trap = ProxyTrap()
+        cls.browser = Browser(cls.downloads, cls.trap.port)
+        cls.url = cls.browser.open(ARGS.page, f"#part-size={PART_SIZE}")
+        cls.browser.choose_file(cls.input)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        cls.trap.close()
+
+    def mintbatch(self, options):
+        out = self.scratch / "expected.csv"
+        run = subprocess.run([ARGS.mintbatch, "-j", "1", *options, str(self.input), str(out)], capture_output=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return out.read_bytes()
+
+    def run_page(self):
+        error = self.browser.run()
+        self.assertEqual(error, "")
+        path = self.browser.download("download-output")
+        data = path.read_bytes()
+        path.unlink()
+        return data
+
+    def test_downloads_equal_mintbatch(self):
+        b = self.browser
+        # The output choice is made through its dropdown, keyed and not.
+        for output, key, options in [
+            ("0", None, []),
+            ("2", None, ["--key-only"]),
+            ("0", self.key, ["--key-file", str(self.key)]),
+            ("2", self.key, ["--key-only", "--key-file", str(self.key)]),
+        ]:
+            with self.subTest(output=output, keyed=key is not None):
+                b.select("output", output)
+                if key:
+                    b.choose_key(key)
+                    self.assertIn("Keyed identifiers", b.element("key-status").text)
+                else:
+                    if b.element("key-clear").is_displayed():
+                        b.element("key-clear").click()
+                expected = self.mintbatch(options)
+                self.assertEqual(self.run_page(), expected)
+                self.assertEqual(b.element("download-output").get_attribute("download"),
+                                 "patients-mint.csv" if output == "0" else "patients-keys.csv")
+        if b.element("key-clear").is_displayed():
+            b.element("key-clear").click()
+        b.select("output", "0")
+
+    def test_summary_counts(self):
+        self.run_page()
+        verbose = subprocess.run([ARGS.mintbatch, "-v", "-j", "1", str(self.input), str(self.scratch / "v.csv")],
+                                 capture_output=True, check=True).stdout.decode("latin-1")
+        summary = verbose.strip().splitlines()[-1]
+        counts = [self.browser.element(i).text.replace(",", "")
+                  for i in ("count-identified", "count-refused", "count-skipped")]
+        self.assertEqual(summary, f"Processed {counts[0]} records, ignored {counts[1]} bad records, "
+                                  f"discarded {counts[2]} bad lines.")
+
+    def test_mapping_dropdown(self):
+        b = self.browser
+        # A field moved to another column: this version reads columns in
+        # their order only, and says so next to the dropdown.
+        b.select("map-patient_ssn", "3")
+        problem = b.element("map-patient_ssn-problem")
+        self.assertIn("fixed order", problem.text)
+        self.assertFalse(b.element("run").is_enabled())
+        b.select("map-patient_ssn", "2")
+        self.assertFalse(problem.is_displayed())
+        self.assertTrue(b.element("run").is_enabled())
+
+    def test_bad_key_is_said_next_to_it(self):
+        b = self.browser
+        b.choose_key(self.bad_key)
+        # The other tests start from no key, whatever happens here.
+        self.addCleanup(lambda: b.element("key-clear").is_displayed() and b.element("key-clear").click())
+        message = b.element("key-error").text
+        cli = subprocess.run([ARGS.mintbatch, "--key-file", str(self.bad_key), str(self.input), "/dev/null"],
+                             capture_output=True).stderr.decode()
+        reason = cli.split("is not a key: ", 1)[1].strip()
+        self.assertEqual(message, f'The key file "bad.key" is not a key: {reason}')
+        self.assertFalse(b.element("run").is_enabled())
+        b.element("key-clear").click()
+        self.assertTrue(b.element("run").is_enabled())
+
+    def test_cancel(self):
+        b = self.browser
+        # Both clicks in one turn of the page: the run cannot finish between.
+        b.driver.execute_script("document.getElementById('run').click(); document.getElementById('cancel').click();")
+        self.assertIn("Cancelled", b.element("run-error").text)
+        self.assertFalse(b.element("result").is_displayed())
+        b.wait(lambda d: b.element("run").is_enabled(), 30)
+        self.assertEqual(self.run_page(), self.mintbatch([]))
+
+    def test_no_request_leaves_the_page(self):
+        self.run_page()
+        # The policy stops a request from the page and from a worker alike.
+        probe = f"http://127.0.0.1:{self.trap.port}/probe"
+        outcome = self.browser.driver.execute_async_script("""
+            const [probe, done] = arguments;
+            const results = [];
+            fetch(probe).then(() => results.push('page fetched'), () => results.push('page refused'))
+              .then(() => {
+                try {
+                  const source = `fetch(${JSON.stringify(probe)}).then(() => postMessage('worker fetched'),
+                                                           () => postMessage('worker refused'))`;
+                  const worker = new Worker(URL.createObjectURL(new Blob([source])));
+                  worker.onmessage = (e) => { results.push(e.data); done(results); };
+                } catch (e) { results.push('no worker'); done(results); }
+              });
+        """, probe)
+        self.assertEqual(outcome, ["page refused", "worker refused"])
+        page_requests = self.browser.network_requests()
+        for url in page_requests:
+            self.assertTrue(url == self.url.split("#")[0] or url.startswith("blob:"), url)
+        # Chromium's own services (updates, time) may call out; nothing else may.
+        own = ("google.com", "googleapis.com", "gstatic.com", "gvt1.com")
+        mine = [r for r in self.trap.requests if not any(host in r.split(" ")[1] for host in own)]
+        self.assertEqual(mine, [])
+
+    def test_every_control_named_and_keyboard(self):
+        b = self.browser
+        missing, named = b.unnamed_controls()
+        self.assertEqual(missing, [])
+        self.assertGreaterEqual(named, 20)
+        # Tabbing reaches the controls, with a visible focus.
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        b.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0);")
+        reached = set()
+        for _ in range(60):
+            ActionChains(b.driver).send_keys(Keys.TAB).perform()
+            focused = b.driver.execute_script("""
+                const e = document.activeElement, s = getComputedStyle(e);
+                return [e.tagName, e.id, s.outlineStyle, s.outlineWidth];""")
+            if focused[0] == "BODY":
+                continue
+            reached.add(focused[1])
+            self.assertNotEqual(focused[2], "none", focused)
+        for control in ("file", "map-patient_name", "output", "key", "run"):
+            self.assertIn(control, reached)
+
+    def test_narrow_window(self):
+        b = self.browser
+        size = b.driver.get_window_size()
+        try:
+            # 400 CSS pixels wide: a phone, or a laptop window at 200% zoom.
+            b.driver.set_window_size(400, 800)
+            overflow = b.driver.execute_script(
+                "return document.documentElement.scrollWidth - document.documentElement.clientWidth")
+            self.assertLessEqual(overflow, 0)
+        finally:
+            b.driver.set_window_size(size["width"], size["height"])
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--page", required=True)
+    parser.add_argument("--mintbatch", required=True)
+    parser.add_argument("--generate", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

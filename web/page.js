@@ -1,0 +1,576 @@
+// The page: choosing the file, the options and the run. The conversion itself
+// runs in workers (worker.js), each with its own instance of the pipeline
+// compiled to WebAssembly; this script splits the file into parts, hands
+// them out, shows the progress and puts the parts' outputs together in input
+// order as one Blob to download.
+'use strict';
+
+(() => {
+  const $ = (id) => document.getElementById(id);
+
+  // Parts of this many bytes: enough that a part's start costs little, small
+  // enough that the workers finish close together and memory stays small.
+  // Tests ask for small parts (#part-size=N in the address), so that small
+  // files cross many part edges.
+  const PART_SIZE = (() => {
+    const asked = /(?:^#|&)part-size=(\d+)/.exec(location.hash);
+    return asked && Number(asked[1]) >= 1 ? Number(asked[1]) : 4 << 20;
+  })();
+  // A part is read with this much more, which holds where its last line ends
+  // unless that line is longer (the worker then reads on itself).
+  const PART_EDGE = 64 << 10;
+  const PREVIEW_BYTES = 64 << 10;
+  const PREVIEW_ROWS = 5;
+
+  const OUTPUTS = [
+    { value: 0, suffix: '-mint', label: 'With identifiers: every column as it is, and the identifier' },
+    { value: 1, suffix: '-pseudonymised', feature: 16,
+      label: 'Pseudonymised: names, SSNs and birth dates dropped, the identifier added' },
+    { value: 2, suffix: '-keys', label: 'Key only: the record key and the identifier' },
+  ];
+  const FEATURE = { byName: 1, delimiter: 2, dateFormat: 4, genderValues: 8, dropIdentifying: 16, report: 32 };
+
+  // Words for the fields in the mapping.
+  const FIELD_LABELS = {
+    data_record: 'Record key', patient_name: 'Patient name', patient_ssn: 'Patient SSN',
+    patient_gender: 'Patient gender', patient_birth_year: 'Patient birth year',
+    patient_birth_month: 'Patient birth month', patient_birth_day: 'Patient birth day',
+    policy_name: 'Policy holder name', policy_ssn: 'Policy holder SSN', policy_gender: 'Policy holder gender',
+    policy_birth_year: 'Policy holder birth year', policy_birth_month: 'Policy holder birth month',
+    policy_birth_day: 'Policy holder birth day', patient_birth_date: 'Patient birth date',
+    policy_birth_date: 'Policy holder birth date',
+  };
+
+  const workerSource = $('mint-worker-source').textContent;
+  const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
+
+  const state = {
+    engine: null,        // what the first worker said when ready: features, fields
+    file: null,
+    header: new Uint8Array(0),
+    columns: [],         // the header's column names
+    keyFile: null,
+    keyProblem: null,
+    run: null,           // the run going on, if any
+    downloads: [],       // object URLs to revoke
+  };
+
+  // Workers -----------------------------------------------------------------
+
+  let pool = [];
+  const workerCount = () => Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8));
+
+  function startWorker() {
+    const worker = new Worker(workerUrl);
+    const entry = { worker, ready: null, busy: false };
+    entry.ready = new Promise((resolve, reject) => {
+      worker.onmessage = (event) => {
+        if (event.data.type === 'ready') resolve(event.data);
+        else if (event.data.type === 'failed') reject(new Error(event.data.message));
+      };
+      worker.onerror = (event) => { event.preventDefault(); reject(new Error(event.message)); };
+    });
+    return entry;
+  }
+
+  function startPool() {
+    pool = [];
+    for (let i = 0; i < workerCount(); ++i) pool.push(startWorker());
+    return pool[0].ready;
+  }
+
+  function stopPool() {
+    for (const entry of pool) entry.worker.terminate();
+    pool = [];
+  }
+
+  // One request to one worker, answered by one message of `type`.
+  function ask(entry, message, type) {
+    return new Promise((resolve, reject) => {
+      entry.worker.onmessage = (event) => {
+        if (event.data.type === type) resolve(event.data);
+        else if (event.data.type === 'failed') reject(new Error(event.data.message));
+      };
+      entry.worker.postMessage(message);
+    });
+  }
+
+  // Messages ----------------------------------------------------------------
+
+  function say(id, text) {
+    const element = $(id);
+    element.textContent = text || '';
+    element.hidden = !text;
+  }
+
+  function sizeText(bytes) {
+    if (bytes < 1000) return bytes + ' bytes';
+    if (bytes < 1e6) return (bytes / 1e3).toFixed(1) + ' kB';
+    if (bytes < 1e9) return (bytes / 1e6).toFixed(1) + ' MB';
+    return (bytes / 1e9).toFixed(2) + ' GB';
+  }
+
+  const number = (value) => Math.round(value).toLocaleString('en-US');
+
+  // The file -----------------------------------------------------------------
+
+  // Splits the first lines for the preview only: the conversion never uses it.
+  function previewRows(text, delimiter) {
+    const rows = [];
+    for (const line of text.split(/\r\n|\r|\n/)) {
+      if (rows.length === PREVIEW_ROWS + 1) break;
+      const cells = [];
+      let cell = '';
+      let quoted = false;
+      for (let i = 0; i < line.length; ++i) {
+        const c = line[i];
+        if (quoted) {
+          if (c === '"' && line[i + 1] === '"') { cell += '"'; ++i; } else if (c === '"') quoted = false; else cell += c;
+        } else if (c === '"' && cell === '') quoted = true;
+        else if (c === delimiter) { cells.push(cell); cell = ''; } else cell += c;
+      }
+      cells.push(cell);
+      rows.push(cells);
+    }
+    return rows;
+  }
+
+  function showPreview(rows) {
+    const table = $('preview-table');
+    table.replaceChildren();
+    const caption = document.createElement('caption');
+    caption.textContent = 'The first rows of ' + state.file.name;
+    table.append(caption);
+    rows.forEach((cells, index) => {
+      const row = document.createElement('tr');
+      for (const value of cells) {
+        const cell = document.createElement(index === 0 ? 'th' : 'td');
+        if (index === 0) cell.scope = 'col';
+        cell.textContent = value;
+        row.append(cell);
+      }
+      (index === 0 ? table.createTHead() : (table.tBodies[0] || table.createTBody())).append(row);
+    });
+    $('preview').hidden = false;
+  }
+
+  async function chooseFile(file) {
+    clearResult();
+    say('file-error', '');
+    state.file = null;
+    $('preview').hidden = true;
+    $('options').hidden = true;
+    if (!file) return;
+    let head;
+    try {
+      head = new Uint8Array(await file.slice(0, PREVIEW_BYTES).arrayBuffer());
+    } catch (e) {
+      say('file-error', 'The file "' + file.name + '" cannot be read. It may have been moved or deleted, ' +
+          'or this browser may not be allowed to read it.');
+      return;
+    }
+    state.file = file;
+    let end = head.findIndex((b) => b === 10 || b === 13);
+    if (end < 0) end = head.length;
+    state.header = head.slice(0, end);
+    const text = new TextDecoder('utf-8').decode(head);
+    const rows = previewRows(text.replace(/^\ufeff/, ''), delimiter());
+    state.columns = rows.length > 0 ? rows[0] : [];
+    $('file-summary').textContent = file.name + ', ' + sizeText(file.size) + '.';
+    if (file.size === 0) {
+      say('file-error', 'The file "' + file.name + '" is empty: there is nothing to convert.');
+    }
+    showPreview(rows);
+    buildMapping();
+    $('options').hidden = false;
+    checkReady();
+  }
+
+  function delimiter() {
+    const value = $('delimiter').value;
+    return value === 'tab' ? '\t' : value === 'auto' ? ',' : value;
+  }
+
+  // The mapping --------------------------------------------------------------
+
+  function fieldsShown() {
+    const engine = state.engine;
+    const byName = engine.features & FEATURE.byName;
+    return engine.fields.slice(0, byName ? engine.fields.length : engine.positionalFields);
+  }
+
+  function buildMapping() {
+    const list = $('mapping-fields');
+    list.replaceChildren();
+    const byName = state.engine.features & FEATURE.byName;
+    fieldsShown().forEach((field, index) => {
+      const row = document.createElement('div');
+      row.className = 'field';
+      const label = document.createElement('label');
+      label.htmlFor = 'map-' + field;
+      label.textContent = FIELD_LABELS[field] || field;
+      const select = document.createElement('select');
+      select.id = 'map-' + field;
+      select.dataset.field = field;
+      select.append(new Option('(no column)', '-1'));
+      state.columns.forEach((name, column) => {
+        select.append(new Option('Column ' + (column + 1) + ': ' + (name === '' ? '(unnamed)' : name), String(column)));
+      });
+      // By position, field i is column i; by name the engine will say.
+      const wanted = byName ? state.columns.findIndex((name) => name.trim().toLowerCase() === field) : index;
+      select.value = wanted >= 0 && wanted < state.columns.length ? String(wanted) : '-1';
+      select.dataset.expected = String(index < state.engine.positionalFields ? index : -1);
+      const problem = document.createElement('span');
+      problem.className = 'problem';
+      problem.id = 'map-' + field + '-problem';
+      problem.hidden = true;
+      select.setAttribute('aria-describedby', problem.id);
+      select.addEventListener('change', checkReady);
+      row.append(label, select, problem);
+      list.append(row);
+    });
+  }
+
+  function mappingProblems() {
+    let problems = 0;
+    const byName = state.engine.features & FEATURE.byName;
+    for (const select of document.querySelectorAll('#mapping-fields select')) {
+      let problem = '';
+      if (!byName && select.value !== select.dataset.expected) {
+        problem = 'This version reads the columns in their fixed order only: this field is column ' +
+          (Number(select.dataset.expected) + 1) + '.';
+      }
+      say(select.id + '-problem', problem);
+      select.setAttribute('aria-invalid', problem ? 'true' : 'false');
+      if (problem) ++problems;
+    }
+    return problems;
+  }
+
+  function checkReady() {
+    const ready = state.engine && state.file && state.file.size > 0 && !state.run &&
+      mappingProblems() === 0 && !state.keyProblem;
+    $('run').disabled = !ready;
+    return ready;
+  }
+
+  // The key file -------------------------------------------------------------
+
+  async function chooseKey(file) {
+    clearResult();
+    state.keyFile = null;
+    state.keyProblem = null;
+    say('key-error', '');
+    $('key-status').textContent = 'No key: plain identifiers.';
+    $('key-clear').hidden = true;
+    if (file) {
+      $('key-status').textContent = 'Checking the key file…';
+      const entry = pool[0];
+      await entry.ready;
+      const answer = await ask(entry, { type: 'key', file }, 'key');
+      if (answer.problem === 'unreadable') {
+        state.keyProblem = 'The key file "' + file.name + '" cannot be read.';
+      } else if (answer.problem) {
+        state.keyProblem = 'The key file "' + file.name + '" is not a key: ' + answer.problem + '.';
+      }
+      if (state.keyProblem) {
+        say('key-error', state.keyProblem);
+        $('key-status').textContent = 'No usable key.';
+      } else {
+        state.keyFile = file;
+        $('key-status').textContent = 'Keyed identifiers with the key in "' + file.name +
+          '". The key is read inside this page only.';
+      }
+      $('key-clear').hidden = false;
+    }
+    checkReady();
+  }
+
+  // The run ------------------------------------------------------------------
+
+  function options() {
+    const columns = [];
+    const shown = fieldsShown();
+    for (let field = 0; field < state.engine.fields.length; ++field) {
+      const select = field < shown.length ? $('map-' + shown[field]) : null;
+      columns.push(select ? Number(select.value) : -1);
+    }
+    const code1 = $('gender-1').value.trim();
+    const code2 = $('gender-2').value.trim();
+    const genderValues = code1 || code2 ? [code1 && code1 + '=1', code2 && code2 + '=2'].filter(Boolean).join(',') : '';
+    const delimiterValue = $('delimiter').value;
+    return {
+      byName: Boolean(state.engine.features & FEATURE.byName),
+      delimiter: delimiterValue === 'auto' ? '' : delimiter(),
+      columns,
+      dateFormat: $('date-format').value,
+      genderValues,
+      output: Number($('output').value),
+      report: $('report').checked && !$('report').disabled,
+    };
+  }
+
+  function baseName(name) {
+    const dot = name.lastIndexOf('.');
+    return dot > 0 ? name.slice(0, dot) : name;
+  }
+
+  function clearResult() {
+    for (const url of state.downloads) URL.revokeObjectURL(url);
+    state.downloads = [];
+    $('result').hidden = true;
+    say('run-error', '');
+  }
+
+  function showProgress(run) {
+    let bytes = 0;
+    let lines = 0;
+    for (const p of run.progress) {
+      bytes += p.bytes;
+      lines += p.lines;
+    }
+    const share = run.file.size > 0 ? Math.min(1, bytes / run.file.size) : 1;
+    const seconds = (performance.now() - run.started) / 1000;
+    const rate = seconds > 0 ? lines / seconds : 0;
+    const left = share > 0 ? seconds * (1 - share) / share : 0;
+    $('progress-bar').value = share;
+    let text = number(lines) + ' records, ' + Math.floor(share * 100) + '%';
+    if (seconds >= 0.5) text += ', ' + number(rate) + ' records/s, about ' + Math.ceil(left) + ' s left';
+    $('progress-text').textContent = text;
+  }
+
+  const STATUS_WORDS = {
+    1: 'The file could not be read to its end. It may have been changed, moved or deleted while it was read.',
+    2: 'The result could not be written: the browser ran out of room for it.',
+    3: 'This version cannot use these options yet: it reads the columns in their fixed order, separated by commas.',
+  };
+
+  async function run() {
+    if (!checkReady()) return;
+    clearResult();
+    const file = state.file;
+    const opts = options();
+    const parts = [];
+    for (let from = 0; from < file.size || parts.length === 0; from += PART_SIZE) {
+      parts.push({ index: parts.length, from, to: Math.min(from + PART_SIZE, file.size) });
+    }
+    const current = {
+      file, opts, parts, next: 0, finished: 0, outputs: [], reports: [], counts: [0, 0, 0],
+      progress: parts.map(() => ({ bytes: 0, lines: 0 })), started: performance.now(), failed: null,
+    };
+    // The parts' bytes are read here, ahead of the workers (a few parts a
+    // worker), so that reading overlaps converting; each goes to its worker
+    // without a copy.
+    const readAhead = 2 * pool.length;
+    const reads = new Map();
+    const readPart = (index) => {
+      if (index >= parts.length || reads.has(index)) return;
+      const part = parts[index];
+      part.bytesFrom = Math.max(0, part.from - 1);
+      reads.set(index, file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer());
+    };
+    const partBytes = (index) => {
+      for (let ahead = index; ahead < index + readAhead; ++ahead) readPart(ahead);
+      const bytes = reads.get(index);
+      reads.delete(index);
+      return bytes;
+    };
+    state.run = current;
+    $('run').disabled = true;
+    $('cancel').disabled = false;
+    $('progress').hidden = false;
+    $('progress-bar').value = 0;
+    $('progress-text').textContent = 'Starting…';
+    $('cancel').focus();
+
+    try {
+      await Promise.all(pool.map(async (entry) => {
+        await entry.ready;
+        const setup = await ask(entry, { type: 'setup', options: opts, keyFile: state.keyFile }, 'setup');
+        if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
+        await new Promise((resolve, reject) => {
+          const give = async () => {
+            if (current.failed || state.run !== current) return resolve();
+            if (current.next === parts.length) return resolve();
+            const part = parts[current.next++];
+            let bytes;
+            try {
+              bytes = await partBytes(part.index);
+            } catch (e) {
+              current.failed = 'The file "' + file.name + '" could not be read to its end. ' +
+                'It may have been changed, moved or deleted while it was read.';
+              return reject(new Error(current.failed));
+            }
+            if (current.failed || state.run !== current) return resolve();
+            entry.worker.postMessage({
+              type: 'part', index: part.index, file, from: part.from, to: part.to, bytes, bytesFrom: part.bytesFrom,
+              header: state.header, firstLine: 1, firstRecord: 1, report: opts.report,
+            }, [bytes]);
+          };
+          entry.worker.onmessage = (event) => {
+            const message = event.data;
+            if (message.type === 'progress') {
+              current.progress[message.index].bytes = message.bytes;
+              current.progress[message.index].lines = message.lines;
+              if (!current.drawing) {
+                current.drawing = true;
+                requestAnimationFrame(() => { current.drawing = false; if (state.run === current) showProgress(current); });
+              }
+            } else if (message.type === 'done') {
+              if (message.status !== 0) {
+                current.failed = STATUS_WORDS[message.status] || 'The conversion failed.';
+                return reject(new Error(current.failed));
+              }
+              current.outputs[message.index] = new Blob(message.output);
+              current.reports[message.index] = new Blob(message.report);
+              message.counts.forEach((count, which) => { current.counts[which] += count; });
+              current.progress[message.index].bytes = message.bytes;
+              current.progress[message.index].lines = message.counts.reduce((a, b) => a + b, 0);
+              ++current.finished;
+              give();
+            } else if (message.type === 'failed') {
+              reject(new Error('The conversion stopped: ' + message.message));
+            }
+          };
+          give();
+        });
+      }));
+      if (state.run !== current) return;
+      await finish(current);
+    } catch (e) {
+      if (state.run !== current) return;
+      state.run = null;
+      stopPool();
+      startPool();
+      say('run-error', e.message);
+      $('progress').hidden = true;
+      $('cancel').disabled = true;
+      checkReady();
+      $('run').focus();
+    }
+  }
+
+  async function finish(current) {
+    const seconds = (performance.now() - current.started) / 1000;
+    const base = baseName(current.file.name);
+    const output = OUTPUTS.find((o) => o.value === current.opts.output);
+    const result = new Blob(current.outputs, { type: 'text/csv' });
+    // The browser keeps the result until it is saved, within limits of its
+    // own: a result beyond them cannot be read, and its download would fail
+    // without a word.
+    try {
+      if (result.size > 0) await result.slice(result.size - 1).arrayBuffer();
+    } catch (e) {
+      throw new Error('The result (' + sizeText(result.size) + ') is larger than this browser can keep for a ' +
+        'download. Convert the file in smaller pieces, or with the mintbatch program.');
+    }
+    if (state.run !== current) return;
+    state.run = null;
+    const link = $('download-output');
+    const url = URL.createObjectURL(result);
+    state.downloads.push(url);
+    link.href = url;
+    link.download = base + output.suffix + '.csv';
+    link.textContent = 'Download the result: ' + link.download + ' (' + sizeText(result.size) + ')';
+    const reportLink = $('download-report');
+    if (current.opts.report) {
+      const report = new Blob(current.reports, { type: 'text/csv' });
+      const reportUrl = URL.createObjectURL(report);
+      state.downloads.push(reportUrl);
+      reportLink.href = reportUrl;
+      reportLink.download = base + '-report.csv';
+      reportLink.textContent = 'Download the report: ' + reportLink.download + ' (' + sizeText(report.size) + ')';
+      reportLink.hidden = false;
+    } else {
+      reportLink.hidden = true;
+    }
+    const [identified, refused, skipped] = current.counts;
+    $('count-identified').textContent = number(identified);
+    $('count-refused').textContent = number(refused);
+    $('count-skipped').textContent = number(skipped);
+    $('count-time').textContent = seconds.toFixed(2) + ' s (' +
+      number((identified + refused + skipped) / Math.max(seconds, 1e-3)) + ' records/s)';
+    $('progress-bar').value = 1;
+    $('progress-text').textContent = 'Done.';
+    $('cancel').disabled = true;
+    $('result').hidden = false;
+    checkReady();
+    link.focus();
+  }
+
+  function cancel() {
+    if (!state.run) return;
+    state.run = null;
+    stopPool();
+    startPool();
+    $('progress').hidden = true;
+    $('cancel').disabled = true;
+    say('run-error', 'Cancelled: nothing was written.');
+    checkReady();
+    $('run').focus();
+  }
+
+  // Set up -------------------------------------------------------------------
+
+  function fillOutputs() {
+    const select = $('output');
+    for (const o of OUTPUTS) {
+      const option = new Option(o.label, String(o.value));
+      if (o.feature && !(state.engine.features & o.feature)) {
+        option.disabled = true;
+        option.text += ' (not in this version)';
+      }
+      select.append(option);
+    }
+  }
+
+  function offerFeatures() {
+    const features = state.engine.features;
+    const unavailable = (id, feature) => {
+      const control = $(id);
+      if (features & feature) return;
+      control.disabled = true;
+      $(id + '-note').hidden = false;
+    };
+    unavailable('delimiter', FEATURE.delimiter);
+    unavailable('date-format', FEATURE.dateFormat);
+    unavailable('gender-1', FEATURE.genderValues);
+    unavailable('gender-2', FEATURE.genderValues);
+    unavailable('report', FEATURE.report);
+    if (!(features & FEATURE.delimiter)) $('delimiter').value = ',';
+  }
+
+  function onDrop(event) {
+    event.preventDefault();
+    $('drop').classList.remove('over');
+    const file = event.dataTransfer.files[0];
+    if (file) chooseFile(file);
+  }
+
+  async function start() {
+    $('file').addEventListener('change', () => chooseFile($('file').files[0]));
+    $('key').addEventListener('change', () => chooseKey($('key').files[0]));
+    $('key-clear').addEventListener('click', () => { $('key').value = ''; chooseKey(null); $('key').focus(); });
+    $('delimiter').addEventListener('change', () => { if (state.file) chooseFile(state.file); });
+    $('run').addEventListener('click', run);
+    $('cancel').addEventListener('click', cancel);
+    for (const type of ['dragenter', 'dragover']) {
+      $('drop').addEventListener(type, (event) => { event.preventDefault(); $('drop').classList.add('over'); });
+    }
+    $('drop').addEventListener('dragleave', () => $('drop').classList.remove('over'));
+    $('drop').addEventListener('drop', onDrop);
+    try {
+      state.engine = await startPool();
+    } catch (e) {
+      say('file-error', 'This page could not start its engine in this browser: ' + e.message);
+      return;
+    }
+    fillOutputs();
+    offerFeatures();
+    $('engine-status').textContent = 'Ready.';
+    document.body.dataset.ready = 'true';
+    checkReady();
+  }
+
+  start();
+})();

@@ -1,0 +1,159 @@
+// The functions the page's workers call: C names over web_run.h and the key
+// file's rules (the library's key_text.h, as mintbatch reads them), with the
+// state of one worker's runs. The worker
+// reads the file and collects the output through two file descriptors it
+// opens on devices of its own (worker.js), so the pipeline reads and writes as
+// mintbatch does, in fixed blocks whatever the file's size.
+#include <emscripten/emscripten.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "key_text.h"
+#include "line_stream.h"
+#include "uuid_keyed.h"
+#include "web_run.h"
+
+namespace {
+
+web_options options;
+bool options_set = false;
+web_counts counts;
+mint_key_text key_digits;
+mint::uuid_key key;
+
+web_options& current_options() {
+    if (!options_set) {
+        default_web_options(&options);
+        options_set = true;
+    }
+    return options;
+}
+
+// Copies a NUL-ended text into a fixed field; false (the field unchanged)
+// when it does not fit.
+template <size_t Size>
+bool set_text(char (&field)[Size], const char* text) {
+    size_t length = 0;
+    while (text[length] != '\0') {
+        if (++length == Size) return false;
+    }
+    for (size_t i = 0; i <= length; ++i) field[i] = text[i];
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE unsigned mint_web_features() {
+    return web_features();
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_field_count() {
+    return web_field_count;
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_positional_fields() {
+    return web_positional_fields;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* mint_web_field_name(int field) {
+    return web_field_name(static_cast<web_field>(field));
+}
+
+EMSCRIPTEN_KEEPALIVE void mint_web_reset_options() {
+    default_web_options(&current_options());
+}
+
+EMSCRIPTEN_KEEPALIVE void mint_web_set_by_name(int on) {
+    current_options().by_name = on != 0;
+}
+
+EMSCRIPTEN_KEEPALIVE void mint_web_set_delimiter(int delimiter) {
+    current_options().delimiter = static_cast<char>(delimiter);
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_set_column(int field, int column) {
+    if (field < 0 || field >= web_field_count || column < web_no_column) return 0;
+    current_options().column_of_field[field] = column;
+    return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_set_date_format(const char* format) {
+    return set_text(current_options().date_format, format) ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_set_gender_values(const char* values) {
+    return set_text(current_options().gender_values, values) ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_set_output(int output) {
+    if (output < static_cast<int>(web_output::full) || output > static_cast<int>(web_output::key_only)) return 0;
+    current_options().output = static_cast<web_output>(output);
+    return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE void mint_web_set_report(int on) {
+    current_options().report = on != 0;
+}
+
+// The key file's text, in pieces: begin, take each piece (0 while it is
+// still a key, else the fault: MINT_KEY_TEXT_*), then finish, which prepares
+// the key and uses it for the runs that follow. The caller wipes its copies
+// of the text; the digits here are wiped once the key is prepared or refused.
+EMSCRIPTEN_KEEPALIVE void mint_web_key_begin() {
+    mint_key_text_start(&key_digits);
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_key_take(const unsigned char* bytes, size_t length) {
+    const int fault = mint_key_text_take(&key_digits, bytes, length);
+    if (fault != MINT_KEY_TEXT_OK) mint_key_text_wipe(&key_digits, sizeof key_digits);
+    return fault;
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_key_finish() {
+    const int fault = mint_key_text_finish(&key_digits);
+    if (fault == MINT_KEY_TEXT_OK) {
+        mint::uuid_key_init(&key, key_digits.bytes, key_digits.digits / 2);
+        current_options().key = &key;
+    }
+    mint_key_text_wipe(&key_digits, sizeof key_digits);
+    return fault;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* mint_web_key_reason(int fault) {
+    return mint_key_text_fault(fault);
+}
+
+// Plain identifiers again; the prepared key is wiped.
+EMSCRIPTEN_KEEPALIVE void mint_web_key_clear() {
+    current_options().key = nullptr;
+    mint::wipe_secret(&key, sizeof key);
+}
+
+// One part of the file from `input_fd` to `output_fd` (and `report_fd`, or
+// -1), as run_web_part, with the header line's bytes (possibly none);
+// returns its web_status. Line and record numbers are doubles, as
+// JavaScript's numbers are.
+EMSCRIPTEN_KEEPALIVE int mint_web_run_part(int input_fd, int output_fd, int report_fd, int first, const char* header,
+                                           size_t header_length, double first_line, double first_record) {
+    byte_source input = file_source(input_fd);
+    byte_sink output = file_sink(output_fd);
+    byte_sink report = file_sink(report_fd);
+    const web_part part = {first != 0, header, header_length, static_cast<int64_t>(first_line),
+                           static_cast<int64_t>(first_record)};
+    return static_cast<int>(
+        run_web_part(current_options(), part, &input, &output, report_fd >= 0 ? &report : nullptr, &counts));
+}
+
+// The counts of the last part: 0 identified, 1 refused, 2 skipped.
+EMSCRIPTEN_KEEPALIVE double mint_web_count(int which) {
+    return static_cast<double>(which == 0 ? counts.identified : which == 1 ? counts.refused : counts.skipped);
+}
+
+EMSCRIPTEN_KEEPALIVE double mint_web_lines_so_far() {
+    return static_cast<double>(web_lines_so_far());
+}
+
+}  // extern "C"

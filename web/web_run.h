@@ -1,0 +1,138 @@
+// The browser page's entry into the batch pipeline: one part of an input
+// file (a run of whole records) from a source to a sink, with the options the
+// page offers. Free of files and POSIX calls of its own; the page's workers
+// give it a source and sinks (web_exports.cpp) and run the parts of one file
+// side by side, then put their outputs together in input order.
+//
+// Today the positional reader does the work. The options are those of the
+// by-name stage too (mapping, delimiter, date format, gender codes, outputs,
+// report), so that the page keeps its shape when that stage comes in: until
+// then web_features() says which of them work, and a part run with one that
+// does not fails with web_status::needs_by_name before it writes anything.
+//
+// What the by-name stage is to bring here, so that run_web_part can serve
+// every option: a header reading (the columns, the found delimiter, the
+// mapping of fields by the by-name rules, and what is wrong with it, named),
+// which the page shows as its dropdowns; a conversion of a run of records
+// from any record start, given the header line, with the line and record
+// numbers it starts at (for the report and the key-only output's record
+// numbers); and the framing of records (where a record that may hold quoted
+// line breaks ends), so that the page cuts the file into parts only where
+// a record starts and knows each part's numbers before it runs: one pass
+// over the file that does nothing but frame, ahead of the workers.
+#ifndef MINT_WEB_WEB_RUN_H
+#define MINT_WEB_WEB_RUN_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "line_stream.h"
+#include "uuid_keyed.h"
+
+// The fields a column can be mapped to: the thirteen columns of the
+// positional format, in its order, then the two date columns that stand for
+// three numbers each when reading by name.
+enum class web_field : int {
+    data_record,
+    patient_name,
+    patient_ssn,
+    patient_gender,
+    patient_birth_year,
+    patient_birth_month,
+    patient_birth_day,
+    policy_name,
+    policy_ssn,
+    policy_gender,
+    policy_birth_year,
+    policy_birth_month,
+    policy_birth_day,
+    patient_birth_date,
+    policy_birth_date,
+};
+constexpr int web_field_count = 15;
+constexpr int web_positional_fields = 13;
+
+// The field's name, as a header names it.
+const char* web_field_name(web_field field);
+
+enum class web_output : int {
+    full,               // every record as read, its identifier appended
+    drop_identifying,   // every column but names, SSNs and birth dates, and the identifier
+    key_only,           // the record key (or number) and the identifier
+};
+
+// What works in this build, as bits of web_features().
+enum web_feature : unsigned {
+    web_feature_by_name = 1u << 0,           // columns found by name, any order, mapping
+    web_feature_delimiter = 1u << 1,         // a delimiter other than ','
+    web_feature_date_format = 1u << 2,       // date columns and their format
+    web_feature_gender_values = 1u << 3,     // gender codes such as M/F
+    web_feature_drop_identifying = 1u << 4,  // web_output::drop_identifying
+    web_feature_report = 1u << 5,            // the report without personal data
+};
+unsigned web_features();
+
+constexpr int web_no_column = -1;
+
+struct web_options {
+    // Read by name (the first line names the columns) or by position.
+    bool by_name;
+    // ',' ';' '\t' '|', or 0: found from the header line (by name).
+    char delimiter;
+    // The field's column (0 for the first), or web_no_column when the file
+    // has none. By position, field i is column i.
+    int column_of_field[web_field_count];
+    // strftime-like: "%Y-%m-%d" (the default), "%d/%m/%Y", ...; NUL-ended.
+    char date_format[16];
+    // The codes read as genders, "CODE=1,CODE=2,..." as the command line
+    // takes them; empty: the numbers alone. NUL-ended.
+    char gender_values[256];
+    web_output output;
+    bool report;  // also write the report
+    // The prepared secret of keyed identifiers; null for plain ones.
+    const mint::uuid_key* key;
+};
+
+// The options a new page starts with: by position, ',', every field in its
+// column, full output, no report, no key.
+void default_web_options(web_options* options);
+
+// Where a part lies in its file, for what is numbered across parts.
+struct web_part {
+    bool first;            // starts the file: its first line is the header
+    // The file's header line as read (its line end excluded), given to every
+    // part so that each finds the columns by name alike; empty by position.
+    const char* header;
+    size_t header_length;
+    int64_t first_line;    // the line number of the part's first line (1 for the file's)
+    int64_t first_record;  // the number of its first record (1 for the file's first after the header)
+};
+
+struct web_counts {
+    int64_t identified;  // records that got an identifier
+    int64_t refused;     // records whose values were refused
+    int64_t skipped;     // lines that were no record (blank, short, keyless)
+};
+
+enum class web_status : int {
+    done,
+    read_failed,
+    write_failed,
+    needs_by_name,  // an option this build does not have yet (web_features)
+};
+
+// Converts the part from `input` into `output` (and the report into
+// `report`, when asked for): the first part writes the output's header line
+// in place of the input's; every later part starts at the start of a record
+// and writes its records' output only. The parts' outputs, put together in
+// order, are what mintbatch writes for the whole file with the same options.
+// `counts` is set when it returns, whatever the status.
+web_status run_web_part(const web_options& options, const web_part& part, byte_source* input, byte_sink* output,
+                        byte_sink* report, web_counts* counts);
+
+// The records and lines the running part has been through so far, for the
+// page's progress while run_web_part reads (its source calls back into the
+// page); 0 outside a run.
+int64_t web_lines_so_far();
+
+#endif

@@ -1,0 +1,242 @@
+// A worker of the page: one WebAssembly instance of the pipeline, which
+// converts the parts of the file it is given, one at a time. The page reads
+// each part's bytes ahead (a little beyond its end, where its last line
+// ends) and hands them over; only a line that reaches beyond them is read
+// here, synchronously. Each part's output goes back as the buffers the
+// pipeline wrote, handed over whole, so no part is copied twice.
+//
+// The engine's code comes first in this worker's source (see page.js); it
+// defines createMintEngine.
+'use strict';
+
+let engine = null;
+// The part being converted: where its bytes are read and its output goes.
+let part = null;
+const reader = new FileReaderSync();
+
+// Beyond the bytes the page gave, the file is read this much at a time: each
+// read of a File costs a trip to the browser's own process, whatever its size.
+const READ_AHEAD = 4 << 20;
+
+function readSlice(file, from, to) {
+  return new Uint8Array(reader.readAsArrayBuffer(file.slice(from, to)));
+}
+
+// Collects a part's written bytes (the pipeline writes them a buffer at a
+// time) into a few large buffers, as large as the part's output is likely to
+// be: one allocation rather than one a write. A part's output is the most a
+// worker holds.
+function newCollector(expected) {
+  return { size: Math.max(1 << 16, expected), pieces: [], piece: null, used: 0 };
+}
+
+function collect(collector, bytes) {
+  let offset = 0;
+  while (offset < bytes.length) {
+    if (collector.piece === null || collector.used === collector.piece.length) {
+      if (collector.piece !== null) collector.pieces.push(collector.piece);
+      collector.piece = new Uint8Array(Math.max(collector.size, bytes.length - offset));
+      collector.used = 0;
+    }
+    const count = Math.min(bytes.length - offset, collector.piece.length - collector.used);
+    collector.piece.set(bytes.subarray(offset, offset + count), collector.used);
+    collector.used += count;
+    offset += count;
+  }
+}
+
+// The collected bytes, as views of the buffers that hold them.
+function collected(collector) {
+  if (collector.piece !== null) collector.pieces.push(collector.piece.subarray(0, collector.used));
+  collector.piece = null;
+  return collector.pieces;
+}
+
+// The file's bytes from `offset` on (at least one, before its end): from the
+// bytes the page gave when they hold it, else read from the file.
+function bytesAt(source, offset) {
+  if (offset < source.start || offset >= source.start + source.bytes.length) {
+    const bytes = readSlice(source.file, offset, Math.min(offset + READ_AHEAD, source.file.size));
+    if (bytes.length === 0) throw new Error('the file changed while it was read');
+    source.bytes = bytes;
+    source.start = offset;
+  }
+  return source.bytes.subarray(offset - source.start);
+}
+
+// The part's bytes from `at` on, at most `count`.
+function partBytes(count) {
+  return bytesAt(part.source, part.at).subarray(0, Math.min(count, part.end - part.at));
+}
+
+// Two devices the pipeline reads and writes through file descriptors, as it
+// reads and writes files in mintbatch: the part's bytes, read from the file
+// when asked for, and its output (and report), collected as they come.
+function makeDevices(M) {
+  const FS = M.FS;
+  const heapBytes = (buffer, offset, length) => new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length);
+  const input = FS.makedev(64, 0);
+  FS.registerDevice(input, {
+    read(stream, buffer, offset, length) {
+      const count = Math.min(length, part.end - part.at);
+      if (count <= 0) return 0;
+      let bytes;
+      try {
+        bytes = partBytes(count);
+      } catch (e) {
+        part.readError = e && e.message ? e.message : 'read error';
+        throw new FS.ErrnoError(29);  // EIO: the pipeline reports a read failure
+      }
+      heapBytes(buffer, offset, bytes.length).set(bytes);
+      part.at += bytes.length;
+      postMessage({ type: 'progress', index: part.index, bytes: part.at - part.start,
+                    lines: M._mint_web_lines_so_far() });
+      return bytes.length;
+    },
+    write() { throw new FS.ErrnoError(9); },
+  });
+  const sink = (minor, collector) => {
+    const device = FS.makedev(64, minor);
+    FS.registerDevice(device, {
+      read() { throw new FS.ErrnoError(9); },
+      write(stream, buffer, offset, length) {
+        collect(collector(), heapBytes(buffer, offset, length));
+        return length;
+      },
+    });
+    return device;
+  };
+  FS.mkdev('/input', input);
+  FS.mkdev('/output', sink(1, () => part.output));
+  FS.mkdev('/report', sink(2, () => part.report));
+}
+
+// The text at a pointer of the engine's memory.
+function text(pointer) {
+  return pointer ? engine.UTF8ToString(pointer) : '';
+}
+
+function withBytes(bytes, use) {
+  const pointer = engine._malloc(Math.max(bytes.length, 1));
+  engine.HEAPU8.set(bytes, pointer);
+  try {
+    return use(pointer, bytes.length);
+  } finally {
+    engine.HEAPU8.fill(0, pointer, pointer + bytes.length);
+    engine._free(pointer);
+  }
+}
+
+function withText(value, use) {
+  return withBytes(new TextEncoder().encode(value + '\0'), (pointer) => use(pointer));
+}
+
+// Reads the key file by the rules of --key-file and, when it holds a key,
+// uses it for the runs that follow. Answers null or the reason it is not a key.
+function takeKey(file) {
+  engine._mint_web_key_clear();
+  if (!file) return null;
+  let bytes;
+  try {
+    bytes = readSlice(file, 0, file.size);
+  } catch (e) {
+    return 'unreadable';
+  }
+  engine._mint_web_key_begin();
+  let fault = withBytes(bytes, (pointer, length) => engine._mint_web_key_take(pointer, length));
+  bytes.fill(0);
+  if (fault === 0) fault = engine._mint_web_key_finish();
+  return fault === 0 ? null : text(engine._mint_web_key_reason(fault));
+}
+
+function applyOptions(options) {
+  const M = engine;
+  M._mint_web_reset_options();
+  M._mint_web_set_by_name(options.byName ? 1 : 0);
+  M._mint_web_set_delimiter(options.delimiter.charCodeAt(0) || 0);
+  options.columns.forEach((column, field) => M._mint_web_set_column(field, column));
+  withText(options.dateFormat, (pointer) => M._mint_web_set_date_format(pointer));
+  withText(options.genderValues, (pointer) => M._mint_web_set_gender_values(pointer));
+  M._mint_web_set_output(options.output);
+  M._mint_web_set_report(options.report ? 1 : 0);
+}
+
+// The first line start at or after `offset`: 0, or just after a line feed.
+// A line feed always ends a line, whatever comes before it, so a part that
+// starts there starts with a whole line, as a record of the positional format.
+// (By name, a quoted field may hold line breaks, so a line start need not be
+// a record start: there the page is to cut parts where the by-name reader's
+// framing, run over the file ahead, says a record starts; see web_run.h.)
+function lineStartFrom(source, offset) {
+  if (offset <= 0) return 0;
+  for (let at = offset - 1; at < source.file.size;) {
+    const bytes = bytesAt(source, at);
+    const found = bytes.indexOf(10);
+    if (found >= 0) return at + found + 1;
+    at += bytes.length;
+  }
+  return source.file.size;
+}
+
+function runPart(job) {
+  const M = engine;
+  const source = { file: job.file, bytes: new Uint8Array(job.bytes), start: job.bytesFrom };
+  // The part owns the lines that start in [from, to): they run from the
+  // first line start in it to the first one after it.
+  const size = job.file.size;
+  const start = Math.min(lineStartFrom(source, job.from), size);
+  const end = job.to >= size ? size : lineStartFrom(source, job.to);
+  // The output is the input with an identifier a line, about 14 bytes in 50.
+  const expected = Math.ceil((Math.max(start, end) - start) * 1.3);
+  part = { index: job.index, source, start, at: start, end: Math.max(start, end), readError: null,
+           output: newCollector(expected), report: newCollector(1 << 16) };
+  const input = M.FS.open('/input', 'r');
+  const output = M.FS.open('/output', 'w');
+  const report = job.report ? M.FS.open('/report', 'w') : null;
+  let status;
+  try {
+    status = withBytes(job.header, (pointer, length) =>
+      M._mint_web_run_part(input.fd, output.fd, report ? report.fd : -1, job.index === 0 ? 1 : 0, pointer, length,
+                           job.firstLine, job.firstRecord));
+  } finally {
+    M.FS.close(input);
+    M.FS.close(output);
+    if (report) M.FS.close(report);
+  }
+  const done = part;
+  part = null;
+  const outputBytes = collected(done.output);
+  const reportBytes = collected(done.report);
+  postMessage({
+    type: 'done', index: job.index, status, readError: done.readError, bytes: done.end - done.start,
+    counts: [0, 1, 2].map((which) => M._mint_web_count(which)), output: outputBytes, report: reportBytes,
+  }, [...outputBytes, ...reportBytes].map((view) => view.buffer));
+}
+
+onmessage = (event) => {
+  const message = event.data;
+  try {
+    if (message.type === 'key') {
+      postMessage({ type: 'key', id: message.id, problem: takeKey(message.file) });
+    } else if (message.type === 'setup') {
+      applyOptions(message.options);
+      const problem = takeKey(message.keyFile);
+      postMessage({ type: 'setup', problem });
+    } else if (message.type === 'part') {
+      runPart(message);
+    }
+  } catch (e) {
+    postMessage({ type: 'failed', index: message.index, message: String(e && e.message || e) });
+  }
+};
+
+// The engine prints nothing the page shows: refused records are counted,
+// failures come back as statuses, and no value of a record reaches the console.
+createMintEngine({ print() {}, printErr() {} }).then((M) => {
+  engine = M;
+  makeDevices(M);
+  const fields = [];
+  for (let field = 0; field < M._mint_web_field_count(); ++field) fields.push(text(M._mint_web_field_name(field)));
+  postMessage({ type: 'ready', features: M._mint_web_features(), fields,
+                positionalFields: M._mint_web_positional_fields() });
+}, (e) => postMessage({ type: 'failed', message: String(e && e.message || e) }));
