@@ -29,33 +29,79 @@ constexpr const char* family_names[] = {
     "Lee", "O'Neil", "Nguyen", "Kowalski", "Chen", "Patel", "Okafor", "Schmidt", "Rossi", "Haddad",
 };
 
-void print_name(std::FILE* out, uint64_t* state, const char* family) {
-    const char* given = given_names[below(state, sizeof given_names / sizeof *given_names)];
+// One made-up person, drawn in the order the positional file prints them.
+struct person {
+    const char* given;
+    const char* family;
+    bool quoted;  // "Family, Given"
+    bool with_ssn;
+    uint32_t area, group, serial;
+    bool dashed;
+    uint32_t gender, year, month, day;
+};
+
+person draw_person(uint64_t* state, const char* family, bool with_ssn, uint32_t earliest_year, uint32_t years) {
+    person p{};
+    p.family = family;
+    p.given = given_names[below(state, sizeof given_names / sizeof *given_names)];
     // Some files write "Family, Given" in quotes; both normalise the same way.
-    if (below(state, 5) == 0) {
-        std::fprintf(out, "\"%s, %s\"", family, given);
+    p.quoted = below(state, 5) == 0;
+    p.with_ssn = with_ssn;
+    if (with_ssn) {
+        p.area = 1 + below(state, 899);
+        p.group = 1 + below(state, 99);
+        p.serial = 1 + below(state, 9999);
+        p.dashed = below(state, 2) == 0;
+    }
+    // Drawn last first: the order in which GCC evaluated the arguments of the
+    // one printf that drew them before, so that files stay as they were.
+    p.day = 1 + below(state, 28);
+    p.month = 1 + below(state, 12);
+    p.year = earliest_year + below(state, years);
+    p.gender = 1 + below(state, 2);
+    return p;
+}
+
+void print_name(std::FILE* out, const person& p) {
+    if (p.quoted) {
+        std::fprintf(out, "\"%s, %s\"", p.family, p.given);
     } else {
-        std::fprintf(out, "%s %s", given, family);
+        std::fprintf(out, "%s %s", p.given, p.family);
     }
 }
 
-void print_ssn(std::FILE* out, uint64_t* state) {
-    const uint32_t area = 1 + below(state, 899);
-    const uint32_t group = 1 + below(state, 99);
-    const uint32_t serial = 1 + below(state, 9999);
-    if (below(state, 2) == 0) {
-        std::fprintf(out, "%03u-%02u-%04u", area, group, serial);
-    } else {
-        std::fprintf(out, "%03u%02u%04u", area, group, serial);
-    }
+void print_ssn(std::FILE* out, const person& p) {
+    if (!p.with_ssn) return;
+    std::fprintf(out, p.dashed ? "%03u-%02u-%04u" : "%03u%02u%04u", p.area, p.group, p.serial);
 }
 
-void print_person(std::FILE* out, uint64_t* state, const char* family, bool with_ssn, uint32_t earliest_year, uint32_t years) {
-    print_name(out, state, family);
+void print_person(std::FILE* out, const person& p) {
+    print_name(out, p);
     std::fputc(',', out);
-    if (with_ssn) print_ssn(out, state);
-    std::fprintf(out, ",%u,%u,%u,%u", 1 + below(state, 2), earliest_year + below(state, years), 1 + below(state, 12),
-                1 + below(state, 28));
+    print_ssn(out, p);
+    std::fprintf(out, ",%u,%u,%u,%u", p.gender, p.year, p.month, p.day);
+}
+
+// One record: its patient and, for a policy key, its policy holder.
+struct generated_record {
+    uint32_t kind;  // 0-6 patient key, 7-8 policy key, 9 no SSN
+    person patient;
+    person policy;
+};
+
+generated_record draw_record(uint64_t* state) {
+    generated_record record{};
+    const char* family = family_names[below(state, sizeof family_names / sizeof *family_names)];
+    record.kind = below(state, 10);
+    if (record.kind < 7) {
+        record.patient = draw_person(state, family, true, 1920, 100);
+    } else if (record.kind < 9) {
+        record.patient = draw_person(state, family, false, 2000, 24);
+        record.policy = draw_person(state, family, true, 1950, 50);
+    } else {
+        record.patient = draw_person(state, family, false, 1930, 90);
+    }
+    return record;
 }
 
 }  // namespace
@@ -66,23 +112,44 @@ void write_generated_records(std::FILE* out, uint64_t count, uint64_t seed) {
                 "patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,"
                 "policy_birth_day\n");
     for (uint64_t i = 0; i < count; ++i) {
-        const char* family = family_names[below(&state, sizeof family_names / sizeof *family_names)];
-        const uint32_t kind = below(&state, 10);
+        const generated_record record = draw_record(&state);
         std::fprintf(out, "%" PRIu64 ",", 100000 + i);
-        if (kind < 7) {
-            // Patient key: the patient's own SSN.
-            print_person(out, &state, family, true, 1920, 100);
-            std::fprintf(out, ",,,,,,\n");
-        } else if (kind < 9) {
-            // Policy key: a dependant without an SSN of their own.
-            print_person(out, &state, family, false, 2000, 24);
+        print_person(out, record.patient);
+        if (record.kind == 7 || record.kind == 8) {
             std::fputc(',', out);
-            print_person(out, &state, family, true, 1950, 50);
+            print_person(out, record.policy);
             std::fputc('\n', out);
         } else {
-            // No SSN anywhere: the zero identifier.
-            print_person(out, &state, family, false, 1930, 90);
             std::fprintf(out, ",,,,,,\n");
         }
+    }
+}
+
+void write_generated_export(std::FILE* out, uint64_t count, uint64_t seed) {
+    uint64_t state = seed;
+    // The columns in another order, a date column for each birth and two
+    // columns of other data, as a hospital export has them.
+    std::fprintf(out, "ward,policy_birth_date,patient_name,policy_ssn,data_record,patient_gender,admitted,"
+                "policy_name,patient_ssn,patient_birth_date,policy_gender\n");
+    constexpr const char* wards[] = {"3B", "ICU", "2A", "NICU", "5C"};
+    for (uint64_t i = 0; i < count; ++i) {
+        const generated_record record = draw_record(&state);
+        const bool policy = record.kind == 7 || record.kind == 8;
+        const person& p = record.patient;
+        const person& h = record.policy;
+        std::fprintf(out, "%s,", wards[i % 5]);
+        if (policy) std::fprintf(out, "%04u-%02u-%02u", h.year, h.month, h.day);
+        std::fputc(',', out);
+        print_name(out, p);
+        std::fputc(',', out);
+        if (policy) print_ssn(out, h);
+        std::fprintf(out, ",%" PRIu64 ",%u,2024-%02u-%02u 08:%02u,", 100000 + i, p.gender, 1 + unsigned(i % 12),
+                    1 + unsigned(i % 28), unsigned(i % 60));
+        if (policy) print_name(out, h);
+        std::fputc(',', out);
+        print_ssn(out, p);
+        std::fprintf(out, ",%04u-%02u-%02u,", p.year, p.month, p.day);
+        if (policy) std::fprintf(out, "%u", h.gender);
+        std::fputc('\n', out);
     }
 }

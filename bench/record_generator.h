@@ -10,4 +10,9 @@
 // Writes the header line and `count` records.
 void write_generated_records(std::FILE* out, uint64_t count, uint64_t seed);
 
+// The same records (for the same seed) as a hospital export read by name:
+// the columns shuffled, a date column (%Y-%m-%d) for each birth and two
+// further columns. Each record gets the identifier it gets positionally.
+void write_generated_export(std::FILE* out, uint64_t count, uint64_t seed);
+
 #endif

@@ -9,6 +9,7 @@
 #include "csv_output.h"
 #include "line_stream.h"
 #include "progress.h"
+#include "run_report.h"
 #include "uuid_keyed.h"
 
 struct batch_options {
@@ -29,6 +30,12 @@ struct batch_options {
     int lines_per_block = 0;
     // Converter: the secret of keyed identifiers; null for plain ones.
     const mint::uuid_key* key = nullptr;
+    // The report of the records without an identifier and the skipped lines
+    // (see run_report.h); null for none. With a report the conversion runs
+    // on one thread.
+    const char* report_path = nullptr;
+    // The field delimiter (0: a comma).
+    char delimiter = 0;
 };
 
 // Converts the input into the output: the input's first line is dropped and
@@ -38,7 +45,7 @@ struct batch_options {
 // Returns the exit status: 0 when every line was read and written, 1 when a
 // file cannot be opened, read or written, the output would overwrite the
 // input, or the messages could not be written.
-int process_csv_file(const batch_options& options);
+int process_csv_file(const batch_options& options, run_counts* counts = nullptr);
 
 // The pipeline between its two ends, which process_csv_file opens: from
 // `input` (its first block already read, so that an input that cannot be
@@ -46,8 +53,10 @@ int process_csv_file(const batch_options& options);
 // flushed. `input_size` is the input's size in bytes when known, else -1.
 // Prints what the run prints, failures included, with the options' paths as
 // the names of input and output. False when reading or writing failed.
+// With `report` (when options.report_path is set), the report goes there
+// (flushed), and *counts receives the records of each outcome.
 bool convert_csv_stream(line_reader* input, output_writer* writer, const batch_options& options,
-                        int64_t input_size);
+                        int64_t input_size, output_writer* report = nullptr, run_counts* counts = nullptr);
 
 // The same from any source to any sink, memory buffers included (for tests
 // and fuzzing); the paths in `options` only name them in messages.

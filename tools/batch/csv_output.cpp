@@ -13,7 +13,7 @@ constexpr char key_only_header[] = "data_record,uuid\n";
 
 // The part of a line the output repeats.
 size_t kept_length(const line_output* output, const char* line, size_t length) {
-    return output->format == output_format::full ? length : record_key_length(line);
+    return output->format == output_format::full ? length : record_key_length(line, output->delimiter);
 }
 
 static_assert(line_read_slack >= 32 && output_write_slack >= 32, "lines are copied 32 bytes a step");
@@ -26,17 +26,24 @@ void copy_in_steps(char* room, const char* bytes, size_t length) {
 
 }  // namespace
 
-size_t record_key_length(const char* line) {
+size_t record_key_length(const char* line, char delimiter) {
     if (line[0] == '"') {
         const char* close = std::strchr(line + 1, '"');
         return close != nullptr ? static_cast<size_t>(close - line) + 1 : std::strlen(line);
     }
-    return std::strcspn(line, ",");
+    if (delimiter == ',') return std::strcspn(line, ",");
+    const char stops[] = {delimiter, '\0'};
+    return std::strcspn(line, stops);
 }
 
 bool write_output_header(line_output* output) {
-    if (output->format == output_format::full) return write_output(output->writer, full_header, sizeof full_header - 1);
-    return write_output(output->writer, key_only_header, sizeof key_only_header - 1);
+    const bool full = output->format == output_format::full;
+    const char* header = full ? full_header : key_only_header;
+    const size_t length = full ? sizeof full_header - 1 : sizeof key_only_header - 1;
+    if (output->delimiter == ',') return write_output(output->writer, header, length);
+    char separated[sizeof full_header];
+    for (size_t i = 0; i < length; ++i) separated[i] = header[i] == ',' ? output->delimiter : header[i];
+    return write_output(output->writer, separated, length);
 }
 
 size_t identified_line_size(const line_output* output, const char* line, size_t length) {
@@ -54,7 +61,7 @@ char* identified_line_room(line_output* output, size_t size, Copy copy) {
     if (room == nullptr) return nullptr;
     const size_t kept = size - 14;
     copy(room, kept);
-    room[kept] = ',';
+    room[kept] = output->delimiter;
     room[kept + 13] = '\n';
     return room + kept + 1;
 }
@@ -82,8 +89,9 @@ bool write_unidentified_line(line_output* output, const char* line, size_t lengt
         write_output(output->writer, line, length);
         return write_output(output->writer, "\n", 1);
     }
-    if (keyed) write_output(output->writer, line, record_key_length(line));
-    return write_output(output->writer, ",\n", 2);
+    if (keyed) write_output(output->writer, line, record_key_length(line, output->delimiter));
+    const char end[] = {output->delimiter, '\n'};
+    return write_output(output->writer, end, 2);
 }
 
 bool write_long_line_piece(line_output* output, const char* piece, size_t length) {
@@ -92,6 +100,7 @@ bool write_long_line_piece(line_output* output, const char* piece, size_t length
 }
 
 bool end_long_line(line_output* output) {
-    if (output->format == output_format::key_only) return write_output(output->writer, ",\n", 2);
+    const char end[] = {output->delimiter, '\n'};
+    if (output->format == output_format::key_only) return write_output(output->writer, end, 2);
     return write_output(output->writer, "\n", 1);
 }

@@ -16,6 +16,9 @@ enum class output_format { full, key_only };
 struct line_output {
     output_writer* writer;
     output_format format;
+    // The field delimiter, in the header and before the identifier. Lines
+    // with another than a comma are written by the general path alone.
+    char delimiter = ',';
 };
 
 // The header line that replaces the input's first line.
@@ -53,6 +56,6 @@ bool end_long_line(line_output* output);
 // (quotes included): up to the comma that ends a bare field, or up to and
 // including the closing quote of a quoted one. Parsing sees a line up to its
 // first zero byte.
-size_t record_key_length(const char* line);
+size_t record_key_length(const char* line, char delimiter = ',');
 
 #endif

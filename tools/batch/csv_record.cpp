@@ -6,10 +6,11 @@
 #include "mintcore.h"
 #include "text_lines.h"
 
-const char* read_csv_text_field(const char* position, int* empty, char* destination, size_t capacity) {
+const char* read_csv_text_field(const char* position, int* empty, char* destination, size_t capacity,
+                                char delimiter) {
     if (position == nullptr || *position == '\0') return nullptr;
     const char* p = position;
-    char stop = ',';
+    char stop = delimiter;
     if (*p == '"') {
         ++p;
         stop = '"';
@@ -27,12 +28,12 @@ const char* read_csv_text_field(const char* position, int* empty, char* destinat
     *empty = length > 0 && capacity > 1 ? 0 : 1;
     if (stop == '"' && *p == '"') ++p;
     if (*p == '\0') return nullptr;
-    if (*p == ',') return p + 1;
+    if (*p == delimiter) return p + 1;
     // Text between a closing quote and the next comma is the next field.
     return p;
 }
 
-const char* read_csv_int_field(const char* position, int* empty, int32_t* value) {
+const char* read_csv_int_field(const char* position, int* empty, int32_t* value, char delimiter) {
     if (position == nullptr || *position == '\0') return nullptr;
     // The field must be an optional '-' and digits, and its number is what a
     // "%d" conversion of the text gives. For a field that starts like a number
@@ -58,7 +59,7 @@ const char* read_csv_int_field(const char* position, int* empty, int32_t* value)
     }
     for (;; ++p) {
         if (*p == '\0') return nullptr;
-        if (*p == ',') return p + 1;
+        if (*p == delimiter) return p + 1;
         if (*p < '0' || *p > '9') {
             *empty = 1;
             return nullptr;
@@ -141,9 +142,32 @@ int refuse(const char* message, int verbosity) {
     return 0;
 }
 
+constexpr const char* csv_column_names[] = {
+    "patient_name", "patient_ssn", "patient_gender", "patient_birth_year", "patient_birth_month", "patient_birth_day",
+    "policy_name",  "policy_ssn",  "policy_gender",  "policy_birth_year",  "policy_birth_month",  "policy_birth_day",
+};
+
+// A number field that ended the line early, or held something else: which.
+csv_refusal_kind short_or_malformed(const char* field, char delimiter) {
+    const char* p = field;
+    if (p != nullptr && *p == '-') ++p;
+    for (; p != nullptr && *p != '\0' && *p != delimiter; ++p) {
+        if (*p < '0' || *p > '9') return csv_refusal_kind::not_a_number;
+    }
+    return csv_refusal_kind::short_line;
+}
+
 }  // namespace
 
-int read_csv_record_fields(const char* position, patient_record* record, int verbosity, uuid_hash_data* identity) {
+const char* csv_column_name(int column) {
+    return column >= 0 && column < static_cast<int>(csv_column_count) ? csv_column_names[column] : "";
+}
+
+int read_csv_record_fields(const char* position, patient_record* record, int verbosity, uuid_hash_data* identity,
+                           char delimiter, csv_refusal* why) {
+    const auto refused = [why](csv_refusal_kind kind, size_t column) {
+        if (why != nullptr) *why = {kind, static_cast<int>(column), 0};
+    };
     uuid_hash_data& data = *identity;
     uuid_initialize(&data);
     char ssn[csv_ssn_field_capacity];
@@ -157,16 +181,20 @@ int read_csv_record_fields(const char* position, patient_record* record, int ver
         const char* next = nullptr;
         switch (column.kind) {
             case column_kind::name:
-                next = read_csv_text_field(p, &empty, record->*column.name, sizeof(record->*column.name));
+                next = read_csv_text_field(p, &empty, record->*column.name, sizeof(record->*column.name), delimiter);
                 break;
             case column_kind::ssn:
-                next = read_csv_text_field(p, &empty, ssn, sizeof ssn);
+                next = read_csv_text_field(p, &empty, ssn, sizeof ssn, delimiter);
                 break;
             case column_kind::number:
-                next = read_csv_int_field(p, &empty, &(record->*column.number));
+                next = read_csv_int_field(p, &empty, &(record->*column.number), delimiter);
                 break;
         }
-        if (next == nullptr && !last) return refuse(column.short_message, verbosity);
+        if (next == nullptr && !last) {
+            refused(column.kind == column_kind::number ? short_or_malformed(p, delimiter) : csv_refusal_kind::short_line,
+                    i);
+            return refuse(column.short_message, verbosity);
+        }
         if (!empty) {
             switch (column.kind) {
                 case column_kind::name:
@@ -174,11 +202,15 @@ int read_csv_record_fields(const char* position, patient_record* record, int ver
                     column.set_text(&data, record->*column.name);
                     break;
                 case column_kind::ssn:
-                    if (!column.set_text(&data, ssn)) return refuse(column.bad_message, verbosity);
+                    if (!column.set_text(&data, ssn)) {
+                        refused(csv_refusal_kind::refused_value, i);
+                        return refuse(column.bad_message, verbosity);
+                    }
                     copy_bounded(record->*column.ssn, ssn, sizeof(record->*column.ssn));
                     break;
                 case column_kind::number:
                     if (!column.set_number(&data, record->*column.number)) {
+                        refused(csv_refusal_kind::refused_value, i);
                         return refuse(column.bad_message, verbosity);
                     }
                     break;
@@ -189,8 +221,12 @@ int read_csv_record_fields(const char* position, patient_record* record, int ver
     return 1;
 }
 
-int finish_csv_record(int created, const uuid_hash_data* identity, patient_record* record, int verbosity) {
-    if (!created) return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
+int finish_csv_record(int created, const uuid_hash_data* identity, patient_record* record, int verbosity,
+                      csv_refusal* why) {
+    if (!created) {
+        if (why != nullptr) *why = {csv_refusal_kind::not_derivable, -1, identity->flags};
+        return refuse("Error in process_csv_record(), uuid_create() failed.\n", verbosity);
+    }
     std::memcpy(record->patient_uuid, identity->uuid, sizeof identity->uuid);
     return 1;
 }

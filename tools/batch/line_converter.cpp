@@ -24,6 +24,27 @@ uuid_hash_data* quick_slot(line_converter* run) {
     return &run->quick_records[run->pending ? 1 : 0];
 }
 
+// The line number of the line being converted: the header is line 1, and
+// every line before this one was counted once (on the calling thread, as
+// runs with a report are).
+int64_t current_line(const line_converter* run) {
+    return 2 + run->processed + run->refused + run->discarded;
+}
+
+// A quick-route line's outcome, and its report line when it gets the zero
+// identifier.
+void report_quick_line(line_converter* run, const char* line, uint32_t flags) {
+    if ((flags & ANY_SSN) == 0) {
+        ++run->outcomes.zero;
+        append_report_line(run->report, current_line(run), line, record_key_length(line, run->delimiter),
+                           record_outcome::zero, "", "no SSN");
+    } else if ((flags & PATIENT_FIELDS) == PATIENT_FIELDS) {
+        ++run->outcomes.patient_key;
+    } else {
+        ++run->outcomes.policy_key;
+    }
+}
+
 // A line the quick route has read into quick_slot(run): its output goes into
 // the buffer at once with a place for the identifier, which is derived
 // together with the next such line's.
@@ -39,8 +60,9 @@ bool take_quick_line(line_converter* run, const char* line, size_t length) {
     }
     char* uuid = write_identified_line(run->output, line, size);
     if (uuid == nullptr) return false;
-    ++run->processed;
     uuid_hash_data* record = quick_slot(run);
+    if (run->report != nullptr) report_quick_line(run, line, record->flags);
+    ++run->processed;
     if ((record->flags & ANY_SSN) == 0) {
         // The zero identifier: nothing to hash, so nothing to pair.
         derive_identifier(record, run->key);
@@ -74,7 +96,7 @@ static_assert(line_read_slack >= csv_line_slack, "lines are scanned a vector at 
 // bytes. Parsing and messages see its text up to its first zero byte; the
 // output gets all of its bytes.
 bool convert_line(line_converter* run, char* line, size_t length) {
-    if (run->verbosity == 0) {
+    if (run->verbosity == 0 && run->delimiter == ',') {
         // Silent runs take the quick route for the lines it can answer.
         if (read_csv_line_fast(line, length, quick_slot(run)) == fast_line::derived) {
             return take_quick_line(run, line, length);
@@ -84,7 +106,51 @@ bool convert_line(line_converter* run, char* line, size_t length) {
     return convert_by_general_path(run, line, length, false);
 }
 
+// A general-path line that got an identifier.
+void report_general_line(line_converter* run, const char* line, const patient_record& record) {
+    if (record.patient_ssn[0] != '\0') {
+        ++run->outcomes.patient_key;
+    } else if (record.policy_ssn[0] != '\0') {
+        ++run->outcomes.policy_key;
+    } else {
+        ++run->outcomes.zero;
+        append_report_line(run->report, current_line(run), line, record_key_length(line, run->delimiter),
+                           record_outcome::zero, "", "no SSN");
+    }
+}
+
+// A refused line's report line: the field and why, never its value.
+void report_refusal(line_converter* run, const char* line, const csv_refusal& why) {
+    record_outcome outcome = record_outcome::refused;
+    const char* field = csv_column_name(why.column);
+    const char* reason = "";
+    switch (why.kind) {
+        case csv_refusal_kind::short_line:
+            reason = "the line ends at this field";
+            break;
+        case csv_refusal_kind::not_a_number:
+            reason = "not a number";
+            break;
+        case csv_refusal_kind::refused_value:
+            reason = why.column == 1 || why.column == 7 ? "not nine digits" : "out of range";
+            break;
+        case csv_refusal_kind::not_derivable:
+        case csv_refusal_kind::none:
+            outcome = record_outcome::incomplete;
+            field = missing_identity_field(why.flags, &reason);
+            break;
+    }
+    count_outcome(&run->outcomes, outcome);
+    append_report_line(run->report, current_line(run), line, record_key_length(line, run->delimiter), outcome, field,
+                       reason);
+}
+
 }  // namespace
+
+void flush_report(line_converter* run) {
+    if (!write_output(run->report_writer, run->report->data, run->report->used)) run->report_failed = true;
+    run->report->used = 0;
+}
 
 void open_line_converter(line_converter* converter, const char* input_path, int verbosity, int threads,
                          line_reader* input, line_output* output, progress_meter* progress) {
@@ -99,6 +165,13 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
     converter->processed = 0;
     converter->refused = 0;
     converter->discarded = 0;
+    converter->malformed = 0;
+    converter->blank = 0;
+    converter->delimiter = ',';
+    converter->report = nullptr;
+    converter->report_writer = nullptr;
+    converter->report_failed = false;
+    converter->outcomes = {};
     converter->pending = false;
     converter->pending_uuid = nullptr;
 }
@@ -109,22 +182,34 @@ bool convert_by_general_path(line_converter* run, const char* line, size_t lengt
     clear_patient_record(&record);
     char key[1000];
     int empty = 1;
-    const char* position = read_csv_text_field(line, &empty, key, sizeof key);
+    const char* position = read_csv_text_field(line, &empty, key, sizeof key, run->delimiter);
     if (position == nullptr || empty) {
         if (verbose) {
             std::printf("Ignoring line '%s'\n\n", line);
             std::printf("\n");
         }
+        if (*line == '\0') {
+            ++run->blank;
+        } else {
+            ++run->malformed;
+        }
+        if (run->report != nullptr) {
+            const char* reason = *line == '\0' ? "blank line" : position == nullptr ? "one field alone" : "no record key";
+            ++run->outcomes.skipped;
+            append_report_line(run->report, current_line(run), "", 0, record_outcome::skipped, "", reason);
+        }
         ++run->discarded;
         return write_unidentified_line(run->output, line, length, false);
     }
-    if (process_csv_record_keyed(position, &record, run->verbosity, run->key)) {
+    csv_refusal why = {csv_refusal_kind::none, -1, 0};
+    if (process_csv_record_keyed(position, &record, run->verbosity, run->key, run->delimiter, &why)) {
         if (verbose) std::printf("Processed patient data record '%s'.\n", key);
         if (run->verbosity == 2) {
             std::printf("Got record data:\n");
             print_patient_record(&record);
             std::printf("\n");
         }
+        if (run->report != nullptr) report_general_line(run, line, record);
         ++run->processed;
         return write_derived_line(run->output, line, length, record.patient_uuid, exactly);
     }
@@ -132,6 +217,8 @@ bool convert_by_general_path(line_converter* run, const char* line, size_t lengt
         std::printf("Unable to process patient data record '%s' from input file '%s'.\n", line, run->input_path);
         std::printf("\n");
     }
+    if (why.kind == csv_refusal_kind::short_line || why.kind == csv_refusal_kind::not_a_number) ++run->malformed;
+    if (run->report != nullptr) report_refusal(run, line, why);
     ++run->refused;
     return write_unidentified_line(run->output, line, length, true);
 }
@@ -163,6 +250,12 @@ run_step pass_long_line(line_converter* run, line_output* output) {
         std::fputs("'\n\n", stdout);
         std::printf("\n");
     }
+    ++run->malformed;
+    if (run->report != nullptr) {
+        ++run->outcomes.skipped;
+        append_report_line(run->report, current_line(run), "", 0, record_outcome::skipped, "",
+                           "longer than 65536 bytes");
+    }
     ++run->discarded;
     return end_long_line(output) ? run_step::done : run_step::write_failed;
 }
@@ -193,6 +286,7 @@ run_step convert_lines_in_turn(line_converter* run, int64_t until_bytes, bool* m
         }
         char* line = nullptr;
         size_t length = 0;
+        if (run->report != nullptr && run->report->used >= output_buffer_size) flush_report(run);
         switch (read_text_line(run->input, &line, &length)) {
             case line_status::line:
                 if (!convert_line(run, line, length)) return run_step::write_failed;
@@ -214,7 +308,7 @@ run_step convert_lines_in_turn(line_converter* run, int64_t until_bytes, bool* m
 run_step convert_lines(line_converter* run) {
     bool more = false;
     run_step step = run_step::done;
-    if (run->verbosity == 0 && run->threads > 1) {
+    if (run->verbosity == 0 && run->threads > 1 && run->delimiter == ',' && run->report == nullptr) {
         // Verbose runs print for every line, so only silent ones share the
         // work; and a small input is done sooner by one thread than threads
         // start, so the first megabyte goes on this one (unless a test asks

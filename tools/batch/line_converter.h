@@ -17,6 +17,7 @@
 #include "line_stream.h"
 #include "mintcore.h"
 #include "progress.h"
+#include "run_report.h"
 #include "uuid_keyed.h"
 
 struct line_converter {
@@ -36,6 +37,20 @@ struct line_converter {
     int64_t processed;
     int64_t refused;
     int64_t discarded;
+    // Lines that were no record: discarded ones with some text, and refused
+    // ones that were short or had something else than a number in a number
+    // field; and blank lines.
+    int64_t malformed;
+    int64_t blank;
+    // The field delimiter; with another than a comma every line takes the
+    // general path, on the calling thread.
+    char delimiter;
+    // The report (null: none) and the records of each outcome it counts;
+    // with a report the conversion runs on the calling thread.
+    text_buffer* report;
+    output_writer* report_writer;
+    bool report_failed;
+    run_counts outcomes;
     // A quick-route line whose output is buffered but whose identifier is
     // not derived yet: it waits for a second one, so that both are derived
     // at once. Its record is quick_records[0]; `pending_uuid` is its place in
@@ -49,6 +64,9 @@ void open_line_converter(line_converter* converter, const char* input_path, int 
                          line_reader* input, line_output* output, progress_meter* progress);
 
 enum class run_step { done, read_failed, write_failed };
+
+// Writes the report's buffered lines to its writer (report_failed on failure).
+void flush_report(line_converter* converter);
 
 // Drops the input's first line, whatever its length.
 run_step drop_first_line(line_converter* converter);

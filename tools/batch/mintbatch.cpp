@@ -4,9 +4,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "csv_batch.h"
 #include "key_file.h"
+#include "named_file.h"
 
 namespace {
 
@@ -67,6 +69,19 @@ void further_options() {
     std::printf("  --key-file FILE   keyed identifiers, with the secret in FILE (hex digits)\n");
     std::printf("  -j, --threads N   derive identifiers on N threads (default: the CPUs this\n");
     std::printf("                    process may run on, at most %d); the output is the same\n", default_threads_limit);
+    std::printf("\n");
+    std::printf("Reading columns by name (see the manual page):\n");
+    std::printf("  --by-name         the first line names the columns; fields are found by name\n");
+    std::printf("  --map FIELD=COLUMN[,...]  the column for a field (data_record for the record\n");
+    std::printf("                    key; patient_birth_date, policy_birth_date for date columns)\n");
+    std::printf("  --delimiter C     ',' ';' 'tab' or '|' (by name: found from the header)\n");
+    std::printf("  --date-format F   %%Y-%%m-%%d (default), %%d/%%m/%%Y, %%m/%%d/%%Y, %%d.%%m.%%Y, %%Y%%m%%d\n");
+    std::printf("  --gender-values CODE=N[,...]  gender codes, such as M=1,F=2 (any case)\n");
+    std::printf("  --drop-identifying  write every column but the names, SSNs and birth dates\n");
+    std::printf("  --drop COLUMN[,...]  leave these columns out too\n");
+    std::printf("  --uuid-column NAME  the identifier column's name (default: uuid)\n");
+    std::printf("  --report FILE     one CSV line for each record without an identifier and each\n");
+    std::printf("                    skipped line, with no values but the record key\n");
     std::printf("  -h, --help        show this help\n");
     std::printf("  --version         show the program's version\n");
     std::printf("\n");
@@ -93,9 +108,144 @@ const char* option_value(const char* argument, const char* name, int* next, int 
     return argv[++*next];
 }
 
+// The options of reading by name, and those both formats share; the lists
+// given on the command line are split into `text`.
+struct named_arguments {
+    bool by_name = false;
+    const char* report_path = nullptr;
+    char delimiter = 0;
+    const char* only_by_name = nullptr;  // the first option given that needs --by-name
+    bool drop_identifying = false;
+    by_name_options conversion;
+    gender_codes genders;
+    char text[16 * 1024];
+    size_t used = 0;
+};
+
+// A copy of `value` in the arguments' text, or null when it is full.
+char* keep_text(named_arguments* named, const char* value) {
+    const size_t length = std::strlen(value);
+    if (named->used + length + 1 > sizeof named->text) return nullptr;
+    char* kept = named->text + named->used;
+    std::memcpy(kept, value, length + 1);
+    named->used += length + 1;
+    return kept;
+}
+
+// "FIELD=COLUMN[,FIELD=COLUMN...]" into the column choice.
+bool take_mappings(const char* program, const char* value, named_arguments* named) {
+    char* list = keep_text(named, value);
+    if (list == nullptr) {
+        std::fprintf(stderr, "%s: too many --map and --drop columns\n", program);
+        return false;
+    }
+    for (char* item = list; item != nullptr;) {
+        char* comma = std::strchr(item, ',');
+        if (comma != nullptr) *comma = '\0';
+        char* equals = std::strchr(item, '=');
+        named_field field;
+        if (equals == nullptr || equals[1] == '\0' || !find_named_field(item, static_cast<size_t>(equals - item), &field)) {
+            std::fprintf(stderr, "%s: invalid mapping '%s' (FIELD=COLUMN, FIELD one of data_record, patient_name, "
+                         "patient_ssn, patient_gender, patient_birth_date, patient_birth_year, patient_birth_month, "
+                         "patient_birth_day, and the same for policy_)\n", program, item);
+            return false;
+        }
+        named->conversion.columns.mapped[static_cast<int>(field)] = equals + 1;
+        item = comma != nullptr ? comma + 1 : nullptr;
+    }
+    return true;
+}
+
+bool take_dropped(const char* program, const char* value, named_arguments* named) {
+    char* list = keep_text(named, value);
+    column_choice& columns = named->conversion.columns;
+    for (char* item = list; item != nullptr;) {
+        char* comma = std::strchr(item, ',');
+        if (comma != nullptr) *comma = '\0';
+        if (columns.dropped_count == column_choice::most_dropped) list = nullptr;
+        if (list == nullptr) break;
+        columns.dropped[columns.dropped_count++] = item;
+        item = comma != nullptr ? comma + 1 : nullptr;
+    }
+    if (list == nullptr) {
+        std::fprintf(stderr, "%s: too many --drop columns\n", program);
+        return false;
+    }
+    return true;
+}
+
+// ',' ';' '|', "tab" or a tab character.
+bool take_delimiter(const char* program, const char* value, named_arguments* named) {
+    if (std::strcmp(value, "tab") == 0 || std::strcmp(value, "\\t") == 0 || std::strcmp(value, "\t") == 0) {
+        named->delimiter = '\t';
+    } else if (std::strcmp(value, ",") == 0 || std::strcmp(value, ";") == 0 || std::strcmp(value, "|") == 0) {
+        named->delimiter = value[0];
+    } else {
+        std::fprintf(stderr, "%s: invalid delimiter '%s' (',', ';', 'tab' or '|')\n", program, value);
+        return false;
+    }
+    return true;
+}
+
+// The options that take a value, other than --key-file and the thread count.
+// Returns false after naming a wrong value; *taken when it was one of them.
+bool take_named_option(const char* program, const char* argument, int* next, int arguments, char** argv,
+                       named_arguments* named, bool* taken) {
+    struct valued {
+        const char* name;
+        const char* wants;
+        bool by_name_only;
+    };
+    static constexpr valued options[] = {
+        {"--map", "a mapping", true},          {"--delimiter", "a delimiter", false},
+        {"--date-format", "a date format", true}, {"--gender-values", "gender codes", true},
+        {"--drop", "column names", true},      {"--uuid-column", "a column name", true},
+        {"--report", "a file name", false},
+    };
+    *taken = false;
+    for (const valued& option : options) {
+        bool missing = false;
+        const char* value = option_value(argument, option.name, next, arguments, argv, &missing);
+        if (missing) {
+            std::fprintf(stderr, "%s: option '%s' needs %s\n", program, argument, option.wants);
+            return false;
+        }
+        if (value == nullptr) continue;
+        *taken = true;
+        if (option.by_name_only && named->only_by_name == nullptr) named->only_by_name = option.name;
+        const std::string_view name = option.name;
+        if (name == "--map") return take_mappings(program, value, named);
+        if (name == "--drop") return take_dropped(program, value, named);
+        if (name == "--delimiter") return take_delimiter(program, value, named);
+        if (name == "--report") {
+            named->report_path = value;
+            return true;
+        }
+        if (name == "--uuid-column") {
+            named->conversion.uuid_column = value;
+            return true;
+        }
+        if (name == "--date-format") {
+            if (find_date_format(value, &named->conversion.dates)) return true;
+            std::fprintf(stderr, "%s: invalid date format '%s' (%%Y-%%m-%%d, %%d/%%m/%%Y, %%m/%%d/%%Y, %%d.%%m.%%Y or %%Y%%m%%d)\n",
+                         program, value);
+            return false;
+        }
+        if (parse_gender_codes(value, &named->genders)) {
+            named->conversion.genders = &named->genders;
+            return true;
+        }
+        std::fprintf(stderr, "%s: invalid gender values '%s' (CODE=NUMBER[,CODE=NUMBER...], such as M=1,F=2)\n",
+                     program, value);
+        return false;
+    }
+    return true;
+}
+
 // GNU-style options before the two file names. "-h" is help only alone, as it
 // always was; anywhere else it is a file name.
-parsed parse_arguments(int arguments, char** argv, batch_options* options, const char** key_file) {
+parsed parse_arguments(int arguments, char** argv, batch_options* options, const char** key_file,
+                       named_arguments* named) {
     if (arguments == 0 || (arguments == 1 && std::strcmp(argv[1], "-h") == 0)) return parsed::help;
     int verbosity = 0;
     int next = 1;
@@ -109,6 +259,9 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
             break;
         }
         bool missing = false;
+        bool taken = false;
+        if (!take_named_option(argv[0], argument, &next, arguments, argv, named, &taken)) return parsed::wrong;
+        if (taken) continue;
         if (const char* value = option_value(argument, "--key-file", &next, arguments, argv, &missing)) {
             *key_file = value;
         } else if (missing) {
@@ -120,6 +273,11 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
             verbosity += 2;
         } else if (std::strcmp(argument, "--key-only") == 0) {
             options->format = output_format::key_only;
+        } else if (std::strcmp(argument, "--by-name") == 0) {
+            named->by_name = true;
+        } else if (std::strcmp(argument, "--drop-identifying") == 0) {
+            named->drop_identifying = true;
+            if (named->only_by_name == nullptr) named->only_by_name = "--drop-identifying";
         } else if (std::strcmp(argument, "--progress") == 0) {
             options->progress = progress_mode::on;
         } else if (std::strcmp(argument, "--no-progress") == 0) {
@@ -156,10 +314,50 @@ parsed parse_arguments(int arguments, char** argv, batch_options* options, const
         }
         return parsed::wrong;
     }
+    if (named->only_by_name != nullptr && !named->by_name) {
+        std::fprintf(stderr, "%s: option '%s' needs --by-name\n", argv[0], named->only_by_name);
+        return parsed::wrong;
+    }
+    if (named->conversion.columns.dropped_count > 0 && !named->drop_identifying) {
+        std::fprintf(stderr, "%s: option '--drop' needs --drop-identifying\n", argv[0]);
+        return parsed::wrong;
+    }
+    if (named->drop_identifying && options->format == output_format::key_only) {
+        std::fprintf(stderr, "%s: --drop-identifying and --key-only are two different outputs\n", argv[0]);
+        return parsed::wrong;
+    }
     options->verbosity = verbosity < 2 ? verbosity : 2;
     options->input_path = argv[next];
     options->output_path = argv[next + 1];
     return parsed::run;
+}
+
+void print_summary(const char* program, const run_counts& counts) {
+    char summary[256];
+    format_summary(counts, summary, sizeof summary);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s", program, summary);
+}
+
+int run_by_name(const char* program, const batch_options& options, named_arguments& named) {
+    named_file_options file;
+    file.input_path = options.input_path;
+    file.output_path = options.output_path;
+    file.report_path = named.report_path;
+    file.progress = options.progress;
+    file.conversion = named.conversion;
+    by_name_options& conversion = file.conversion;
+    conversion.delimiter = named.delimiter;
+    conversion.output = named.drop_identifying ? named_output::drop_identifying
+                        : options.format == output_format::key_only ? named_output::key_only
+                                                                     : named_output::full;
+    conversion.verbosity = options.verbosity;
+    conversion.threads = options.threads;
+    conversion.key = options.key;
+    run_counts counts{};
+    const int status = process_named_file(file, &counts);
+    if (status == 0) print_summary(program, counts);
+    return status;
 }
 
 }  // namespace
@@ -173,7 +371,8 @@ int main(int argc, char** argv) {
     }
     batch_options options = {nullptr, nullptr, 0, output_format::full, progress_mode::automatic, default_threads()};
     const char* key_file = nullptr;
-    const parsed outcome = parse_arguments(argc - 1, argv, &options, &key_file);
+    static named_arguments named;
+    const parsed outcome = parse_arguments(argc - 1, argv, &options, &key_file, &named);
     int status = 0;
     switch (outcome) {
         case parsed::help:
@@ -201,7 +400,16 @@ int main(int argc, char** argv) {
             // error, and a file size limit as a failed write, not a kill.
             std::signal(SIGPIPE, SIG_IGN);
             std::signal(SIGXFSZ, SIG_IGN);
-            return process_csv_file(options);
+            if (!named.by_name && named.report_path == nullptr && named.delimiter == 0) return process_csv_file(options);
+            if (!named.by_name) {
+                options.report_path = named.report_path;
+                options.delimiter = named.delimiter;
+                run_counts counts{};
+                const int result = process_csv_file(options, &counts);
+                if (result == 0 && named.report_path != nullptr) print_summary(argv[0], counts);
+                return result;
+            }
+            return run_by_name(argv[0], options, named);
         }
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
