@@ -242,8 +242,10 @@ class Values(unittest.TestCase):
              {}, [jane]),
             ("numpy datetime64[s]", numpy.array(["1970-01-31T12:00", "NaT"], dtype="datetime64[s]"), {},
              [jane, none]),
-            ("date objects", [datetime.date(1970, 1, 31), None, datetime.datetime(1970, 1, 31, 8)], {},
-             [jane, none, jane]),
+            # (pandas would make datetime64 of these, without the object column.)
+            ("date objects", pandas.Series([datetime.date(1970, 1, 31), None, datetime.datetime(1970, 1, 31, 8),
+                                            pandas.NaT, pandas.Timestamp("1970-01-31"), float("nan")], dtype=object),
+             {}, [jane, none, jane, none, jane, none]),
             ("ISO texts", ["1970-01-31", "1970-1-31", "31.01.1970", "", " 1970-01-31"], {},
              [jane, jane, none, none, none]),
             ("day.month.year", ["31.01.1970", "1970-01-31"], {"date_format": "%d.%m.%Y"}, [jane, none]),
@@ -252,6 +254,12 @@ class Values(unittest.TestCase):
         ]:
             with self.subTest(what):
                 self.assertEqual(self.with_birth(values, **options), expected)
+        # Missing dates are not given (without an SSN: the zero identifier), not refused.
+        missing = [pandas.NaT, None, pandas.NA, float("nan"), ""]
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            self.assertEqual(mint.uuids({"patient_name": ["Jane Doe"] * 5, "patient_gender": [2] * 5, "DOB": missing},
+                                        columns={"patient_birth_date": "DOB"}), ["000000000000"] * 5)
         with self.assertRaisesRegex(TypeError, "patient_birth_date must be a date, str or None, not int in row 0"):
             self.with_birth([19700131])
         with self.assertRaisesRegex(ValueError, "date_format"):
