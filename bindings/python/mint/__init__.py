@@ -14,9 +14,9 @@ Values: ``None``, a float NaN, ``pandas.NA`` and an empty text are "not
 given". Names and SSNs are ``str``; the four numbers of each person are
 ``int`` (or floats holding whole numbers, as pandas stores numbers in a column
 with gaps). A number outside the 32-bit range or a float with a fraction is a
-refused value, as mintbatch refuses it. In :func:`uuids` the numbers may also
-be texts, judged exactly as mintbatch judges a CSV field. ``key=`` takes a secret (bytes-like,
-16 bytes or more) for keyed identifiers, which only holders of the same
+refused value, as mintbatch refuses it. The numbers may also be texts,
+judged exactly as mintbatch judges a CSV field. ``key=`` takes a secret
+(bytes-like, 16 bytes or more) for keyed identifiers, which only holders of the same
 secret can reproduce; ``key_file=`` reads it from a key file, as mintbatch's
 ``--key-file`` does, and :func:`read_key` gives a key file's secret.
 """
@@ -157,6 +157,24 @@ def _missing_patient_fields(column_of: tuple[int, ...]) -> list[str]:
     return missing
 
 
+def _map_columns(labels: list[Any], columns: Optional[dict[str, str]], required: bool) -> tuple[int, ...]:
+    """Each column field's position in `labels`, or -1, as mintbatch maps a header."""
+    # A header holds at most MOST_COLUMNS names of at most 64 KiB; a wider
+    # frame (which worked before columns were mapped by name) is mapped by
+    # the columns that can name a field: their names, trimmed and in lower
+    # case, are a field's or a mapped column's (a wider choice than the
+    # mapping's own, which then decides).
+    if len(labels) <= _mint.MOST_COLUMNS and sum(2 * len(str(label).encode("utf-8", "surrogatepass")) + 3
+                                                 for label in labels) < 64 * 1024:
+        return _mint.map_columns(labels, columns, required=required)
+    wanted = set(_COLUMN_FIELDS) | {name.strip(" \t").lower() for name in (columns or {}).values()
+                                    if isinstance(name, str)}
+    kept = [position for position, label in enumerate(labels)
+            if isinstance(label, str) and label.strip(" \t").lower() in wanted]
+    found = _mint.map_columns([labels[position] for position in kept], columns, required=required)
+    return tuple(kept[position] if position >= 0 else -1 for position in found)
+
+
 def _derive(data: Any, columns: Optional[Mapping[str, str]], gender_values: Optional[GenderValues],
             date_format: Optional[str], lenient_ssn: bool, key: Optional[Buffer], key_file: Optional[StrOrBytesPath],
             errors: str, warn: bool) -> Any:
@@ -169,7 +187,7 @@ def _derive(data: Any, columns: Optional[Mapping[str, str]], gender_values: Opti
     if columns is not None and not isinstance(columns, Mapping):
         raise TypeError(f"columns must be a mapping of fields to column names, not {type(columns).__name__}")
     labels = list(data.columns if frame else data.keys())
-    column_of = _mint.map_columns(labels, None if columns is None else dict(columns), required=columns is not None)
+    column_of = _map_columns(labels, None if columns is None else dict(columns), columns is not None)
     used = [(field, position) for field, position in zip(_COLUMN_FIELDS, column_of)
             if position >= 0 and field != "data_record"]
     if not used:

@@ -10,6 +10,8 @@ __version__: str
 FIELDS: tuple[str, ...]
 # The fields a column can give: data_record, the twelve FIELDS, patient_birth_date, policy_birth_date.
 COLUMN_FIELDS: tuple[str, ...]
+# The most columns map_columns maps (with at most 64 KiB of names).
+MOST_COLUMNS: int
 
 class RecordError(ValueError):
     field: Optional[str]

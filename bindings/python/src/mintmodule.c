@@ -1422,6 +1422,9 @@ static int mint_exec(PyObject *module) {
         Py_DECREF(column_fields);
         return -1;
     }
+    if (PyModule_AddIntConstant(module, "MOST_COLUMNS", MINT_MOST_COLUMNS) < 0) {
+        return -1;
+    }
     PyDateTime_IMPORT;
     return PyDateTimeAPI == NULL ? -1 : 0;
 }

@@ -207,6 +207,15 @@ class Columns(unittest.TestCase):
             with self.subTest(what), self.assertRaisesRegex(ValueError, message):
                 mint.uuids(data, columns=columns)
 
+    def test_frames_wider_than_a_header(self):
+        # More columns than mintbatch reads in a header: mapped by the ones that can name a field.
+        frame = jane_frame(patient_ssn="SSN")
+        wide = pandas.concat([pandas.DataFrame({f"c{i}": ["x"] for i in range(mint._mint.MOST_COLUMNS + 10)}), frame],
+                             axis=1)
+        self.assertEqual(mint.uuids(wide, columns={"patient_ssn": " ssn"}).tolist(), ["uc1kb3lfu4p3"])
+        with self.assertRaisesRegex(ValueError, "two columns are named"):
+            mint.uuids(wide.assign(SSn="x"), columns={"patient_ssn": "SSN"})
+
     def test_missing_required_column_without_columns_is_a_warning(self):
         # Calls without columns= keep working as before: the field is not given.
         frame = jane_frame().drop(columns=["patient_gender"])
