@@ -10,6 +10,9 @@
 #include "mintcore.h"
 #include "uuid_keyed.h"
 #include "uuid_mode.h"
+// mintbatch's judging of field texts and mapping of column names, compiled in.
+#include "field_values.h"
+#include "named_csv.h"
 
 #ifndef MINT_VERSION_TEXT
 #error "MINT_VERSION_TEXT must be the project version as a string literal"
@@ -406,6 +409,169 @@ int32_t mint_key_id(const mint_key* key, char* key_id) {
     }
     key_id[2 * key_id_bytes] = '\0';
     return 0;
+}
+
+}  // extern "C"
+
+// ---- Fields as CSV exports hold them: mintbatch's own judging and mapping ----
+
+namespace {
+
+// "Not given" and the values that refuse a field, from a verdict.
+int32_t pass_on(value_verdict verdict, int32_t value, int32_t* to) {
+    switch (verdict) {
+        case value_verdict::absent:
+            *to = MINT_NOT_GIVEN;
+            return MINT_TEXT_ABSENT;
+        case value_verdict::value:
+            // INT32_MIN is no field's value either way, but here it would read as not given.
+            *to = value == MINT_NOT_GIVEN ? MINT_TEXT_REFUSED_VALUE : value;
+            return MINT_TEXT_VALUE;
+        case value_verdict::refused:
+            break;
+    }
+    *to = MINT_TEXT_REFUSED_VALUE;
+    return MINT_TEXT_REFUSED;
+}
+
+static_assert(MINT_MOST_GENDER_CODES == most_gender_codes && MINT_GENDER_CODE_SIZE == most_gender_code_length + 1);
+static_assert(MINT_COLUMN_FIELDS == named_field_count && MINT_MOST_COLUMNS == most_columns);
+static_assert(static_cast<int>(named_field::patient_name) == MINT_PATIENT_NAME &&
+              static_cast<int>(named_field::policy_birth_day) == MINT_POLICY_BIRTH_DAY &&
+              static_cast<int>(named_field::data_record) == MINT_COLUMN_DATA_RECORD &&
+              static_cast<int>(named_field::patient_birth_date) == MINT_COLUMN_PATIENT_BIRTH_DATE &&
+              static_cast<int>(named_field::policy_birth_date) == MINT_COLUMN_POLICY_BIRTH_DATE);
+
+constexpr date_format date_formats[] = {date_format::year_month_day, date_format::day_month_year_slash,
+                                        date_format::month_day_year_slash, date_format::day_month_year_dot,
+                                        date_format::compact};
+
+int32_t map_problem(mapping_problem problem) {
+    switch (problem) {
+        case mapping_problem::none: return MINT_MAP_OK;
+        case mapping_problem::too_many_columns: return MINT_MAP_TOO_MANY_COLUMNS;
+        case mapping_problem::duplicate_column: return MINT_MAP_DUPLICATE_COLUMN;
+        case mapping_problem::missing_column: return MINT_MAP_MISSING_COLUMN;
+        case mapping_problem::missing_mapped: return MINT_MAP_MISSING_MAPPED;
+        case mapping_problem::claimed_twice: return MINT_MAP_CLAIMED_TWICE;
+        case mapping_problem::date_and_numbers: return MINT_MAP_DATE_AND_NUMBERS;
+    }
+    return MINT_MAP_TOO_MANY_COLUMNS;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t mint_read_number(const char* text, int32_t* value) {
+    if (text == nullptr || value == nullptr) return MINT_BAD_ARGUMENT;
+    int32_t number = 0;
+    const value_verdict verdict = judge_number(text, &number);
+    return pass_on(verdict, number, value);
+}
+
+int32_t mint_date_format(const char* text) {
+    date_format format;
+    if (text == nullptr || !find_date_format(text, &format)) return -1;
+    for (int32_t i = 0; i < static_cast<int32_t>(sizeof date_formats / sizeof date_formats[0]); ++i) {
+        if (date_formats[i] == format) return i;
+    }
+    return -1;
+}
+
+int32_t mint_read_date(const char* text, int32_t format, int32_t* year, int32_t* month, int32_t* day) {
+    if (text == nullptr || year == nullptr || month == nullptr || day == nullptr || format < 0 ||
+        format >= static_cast<int32_t>(sizeof date_formats / sizeof date_formats[0])) {
+        return MINT_BAD_ARGUMENT;
+    }
+    int32_t parts[3] = {};
+    const value_verdict verdict = judge_date(text, date_formats[format], &parts[0], &parts[1], &parts[2]);
+    *month = MINT_NOT_GIVEN;
+    *day = MINT_NOT_GIVEN;
+    const int32_t status = pass_on(verdict, parts[0], year);
+    if (status == MINT_TEXT_VALUE) {
+        pass_on(verdict, parts[1], month);
+        pass_on(verdict, parts[2], day);
+    }
+    return status;
+}
+
+int32_t mint_gender_codes_parse(const char* text, mint_gender_codes* codes) {
+    if (text == nullptr || codes == nullptr) return MINT_BAD_ARGUMENT;
+    gender_codes parsed;
+    std::memset(codes, 0, sizeof *codes);
+    if (!parse_gender_codes(text, &parsed)) return MINT_BAD_ARGUMENT;
+    codes->count = static_cast<uint32_t>(parsed.count);
+    for (size_t i = 0; i < parsed.count; ++i) {
+        codes->value[i] = parsed.value[i];
+        std::memcpy(codes->code[i], parsed.code[i], sizeof codes->code[i]);
+    }
+    return 0;
+}
+
+int32_t mint_read_gender(const char* text, const mint_gender_codes* codes, int32_t* value) {
+    if (text == nullptr || value == nullptr) return MINT_BAD_ARGUMENT;
+    gender_codes taken;
+    if (codes != nullptr) {
+        // Only what parse_gender_codes could have written counts: a
+        // caller's struct may hold anything.
+        taken.count = codes->count < most_gender_codes ? codes->count : most_gender_codes;
+        for (size_t i = 0; i < taken.count; ++i) {
+            taken.value[i] = codes->value[i];
+            std::memcpy(taken.code[i], codes->code[i], most_gender_code_length);
+            taken.code[i][most_gender_code_length] = '\0';
+        }
+    }
+    int32_t number = 0;
+    const value_verdict verdict = judge_gender(text, codes != nullptr ? &taken : nullptr, &number);
+    return pass_on(verdict, number, value);
+}
+
+const char* mint_column_field_name(int32_t index) {
+    if (index < 0 || index >= MINT_COLUMN_FIELDS) return "";
+    return named_field_name(static_cast<named_field>(index));
+}
+
+int32_t mint_column_field(const char* name) {
+    named_field field;
+    if (name == nullptr || !find_named_field(name, std::strlen(name), &field)) return -1;
+    return static_cast<int32_t>(field);
+}
+
+int32_t mint_map_columns(const char* const* names, size_t count, const char* const* mapped, mint_column_map* map) {
+    if (map == nullptr || (names == nullptr && count > 0)) return MINT_BAD_ARGUMENT;
+    std::memset(map, 0, sizeof *map);
+    for (int32_t& column : map->column) column = -1;
+    map->problem = MINT_MAP_TOO_MANY_COLUMNS;
+    if (count > most_columns) return map->problem;
+    // The names as the header line mintbatch would read, each quoted as CSV
+    // needs, so that map_header itself maps them.
+    char header[most_record_bytes];
+    size_t used = 0;
+    for (size_t c = 0; c < count; ++c) {
+        const char* name = names[c] != nullptr ? names[c] : "";
+        if (c > 0) {
+            if (used == sizeof header) return map->problem;
+            header[used++] = ',';
+        }
+        const size_t needed = quote_field(name, std::strlen(name), ',', header + used, sizeof header - used);
+        if (needed > sizeof header - used) return map->problem;
+        used += needed;
+    }
+    column_choice choice = {};
+    for (int f = 0; f < named_field_count; ++f) {
+        choice.mapped[f] = mapped != nullptr && mapped[f] != nullptr ? mapped[f] : nullptr;
+    }
+    header_mapping mapping;
+    map_header(header, used, ',', choice, &mapping);
+    map->problem = map_problem(mapping.problem);
+    map->field = static_cast<int32_t>(mapping.field);
+    map->other = static_cast<int32_t>(mapping.other);
+    map->duplicate = static_cast<int32_t>(mapping.duplicate);
+    if (map->problem == MINT_MAP_OK || map->problem == MINT_MAP_MISSING_COLUMN) {
+        for (int f = 0; f < named_field_count; ++f) map->column[f] = mapping.column_of[f];
+    }
+    return map->problem;
 }
 
 }  // extern "C"

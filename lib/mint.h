@@ -220,6 +220,113 @@ MINT_API int32_t mint_derive_prepared(const mint_person* patient, const mint_per
  * prepared. */
 MINT_API int32_t mint_key_id(const mint_key* key, char* key_id);
 
+/* ---- Fields as CSV exports hold them: texts judged as mintbatch judges them ----
+ * For callers that read files as text (a DataFrame read with every column
+ * as text, say) and must give exactly mintbatch's identifiers: the same
+ * code judges a number, a date and a gender code, and maps column names to
+ * fields as mintbatch --by-name does. */
+
+/* What a text gave (the return value of mint_read_number, mint_read_date
+ * and mint_read_gender). The value written is always one to pass on to
+ * mint_derive as it is: MINT_NOT_GIVEN for MINT_TEXT_ABSENT, the value for
+ * MINT_TEXT_VALUE (within 32 bits, never MINT_NOT_GIVEN: a number below
+ * every range reads as INT32_MIN + 1), MINT_TEXT_REFUSED_VALUE for
+ * MINT_TEXT_REFUSED, which refuses the field as mintbatch refuses the
+ * record. MINT_BAD_ARGUMENT (4) when a pointer is NULL, writing nothing. */
+#define MINT_TEXT_ABSENT 0   /* empty (or a lone '-' for a number): not given */
+#define MINT_TEXT_VALUE 1
+#define MINT_TEXT_REFUSED 2  /* not a value of its kind (blanks, '+', letters, a fraction, another date layout) */
+#define MINT_TEXT_REFUSED_VALUE (INT32_MIN + 1)
+
+/* A number field's text: an optional '-' and decimal digits. */
+MINT_API int32_t mint_read_number(const char* text, int32_t* value);
+
+/* Date layouts (mint_date_format gives one from its strftime-style text). */
+#define MINT_DATE_Y_M_D 0        /* "%Y-%m-%d" (mintbatch's default) */
+#define MINT_DATE_D_M_Y_SLASH 1  /* "%d/%m/%Y" */
+#define MINT_DATE_M_D_Y_SLASH 2  /* "%m/%d/%Y" */
+#define MINT_DATE_D_M_Y_DOT 3    /* "%d.%m.%Y" */
+#define MINT_DATE_COMPACT 4      /* "%Y%m%d" */
+
+/* The layout named by `text` ("%Y-%m-%d", ...), as --date-format takes it;
+ * -1 for any other text or NULL. */
+MINT_API int32_t mint_date_format(const char* text);
+
+/* A date column's text in `format`: four digits of year, one or two of
+ * month and day (exactly eight digits for MINT_DATE_COMPACT). Writes the
+ * year, month and day (each as mint_read_number describes; a refused date
+ * refuses the year and leaves month and day not given). MINT_BAD_ARGUMENT
+ * for an unknown format too. */
+MINT_API int32_t mint_read_date(const char* text, int32_t format, int32_t* year, int32_t* month, int32_t* day);
+
+/* Gender codes, as --gender-values takes them: "M=1,F=2" reads M and m as
+ * 1, F and f as 2 (ASCII case ignored). Plain data, filled by
+ * mint_gender_codes_parse. */
+#define MINT_MOST_GENDER_CODES 16
+#define MINT_GENDER_CODE_SIZE 32  /* a code of at most 31 bytes and its zero */
+typedef struct mint_gender_codes {
+    uint32_t count;
+    int32_t value[MINT_MOST_GENDER_CODES];
+    char code[MINT_MOST_GENDER_CODES][MINT_GENDER_CODE_SIZE];
+} mint_gender_codes;
+
+/* Parses "CODE=NUMBER[,CODE=NUMBER...]" into *codes (codes not empty, without
+ * '=' or ',', at most 31 bytes; at most 16 of them). Returns 0;
+ * MINT_BAD_ARGUMENT for any other text or a NULL pointer. */
+MINT_API int32_t mint_gender_codes_parse(const char* text, mint_gender_codes* codes);
+
+/* A gender column's text: one of the codes gives its number, anything else
+ * is read as a number (codes may be NULL: numbers only). */
+MINT_API int32_t mint_read_gender(const char* text, const mint_gender_codes* codes, int32_t* value);
+
+/* Columns a name may give: index 0 the record key, 1 to 12 the fields
+ * MINT_PATIENT_NAME to MINT_POLICY_BIRTH_DAY, and one date column for each
+ * person's birth in place of its year, month and day. */
+#define MINT_COLUMN_DATA_RECORD 0
+#define MINT_COLUMN_PATIENT_BIRTH_DATE 13
+#define MINT_COLUMN_POLICY_BIRTH_DATE 14
+#define MINT_COLUMN_FIELDS 15
+#define MINT_MOST_COLUMNS 1024  /* columns mint_map_columns reads, at most 64 KiB of names */
+
+/* The name of column field `index` ("data_record", "patient_birth_date");
+ * "" for any other index. */
+MINT_API const char* mint_column_field_name(int32_t index);
+
+/* The column field named `name` (ASCII case and surrounding blanks
+ * ignored, as --map's FIELD); -1 when none. */
+MINT_API int32_t mint_column_field(const char* name);
+
+/* Problems of a mapping (mint_column_map.problem). */
+#define MINT_MAP_OK 0
+#define MINT_MAP_TOO_MANY_COLUMNS 16  /* more than MINT_MOST_COLUMNS, or over 64 KiB of names */
+#define MINT_MAP_DUPLICATE_COLUMN 17  /* two columns of one name: `duplicate` is the second */
+#define MINT_MAP_MISSING_COLUMN 18    /* a required `field` (the patient's name, gender, birth) has no column */
+#define MINT_MAP_MISSING_MAPPED 19    /* the column named for `field` is not among the names */
+#define MINT_MAP_CLAIMED_TWICE 20     /* one column named for `field` and `other` */
+#define MINT_MAP_DATE_AND_NUMBERS 21  /* a date column (`field`) beside its year, month or day columns */
+
+/* Which column gives each field. */
+typedef struct mint_column_map {
+    int32_t column[MINT_COLUMN_FIELDS];  /* each field's column (an index into the names), or -1 */
+    int32_t problem;                     /* MINT_MAP_... */
+    int32_t field;                       /* the field the problem concerns */
+    int32_t other;
+    int32_t duplicate;                   /* MINT_MAP_DUPLICATE_COLUMN: the second column's index */
+} mint_column_map;
+
+/* Maps `count` column names to fields exactly as mintbatch --by-name maps
+ * its header: a field's column is the one of its name (ASCII case and
+ * surrounding blanks ignored), or the one `mapped[index]` names when
+ * `mapped` (NULL, or MINT_COLUMN_FIELDS entries, NULL where not mapped)
+ * names one. A NULL or "" name is a column without a name, which nothing
+ * maps. Returns MINT_MAP_OK or the problem (also in map->problem), or
+ * MINT_BAD_ARGUMENT when `map` is NULL or `names` is NULL with a count.
+ * With MINT_MAP_MISSING_COLUMN every field's column is filled, for a caller
+ * that goes on without the field; with the other problems `column` is not
+ * to be used. Uses about 140 KiB of stack. */
+MINT_API int32_t mint_map_columns(const char* const* names, size_t count, const char* const* mapped,
+                                  mint_column_map* map);
+
 #ifdef __cplusplus
 }
 #endif
@@ -246,6 +353,8 @@ MINT_STATIC_ASSERT(offsetof(mint_result, flags) == 8, "mint_result layout");
 MINT_STATIC_ASSERT(sizeof(mint_columns) == 96, "mint_columns layout");
 MINT_STATIC_ASSERT(offsetof(mint_columns, policy_name) == 48, "mint_columns layout");
 MINT_STATIC_ASSERT(sizeof(mint_key) == 68, "mint_key layout");
+MINT_STATIC_ASSERT(sizeof(mint_gender_codes) == 580, "mint_gender_codes layout");
+MINT_STATIC_ASSERT(sizeof(mint_column_map) == 76, "mint_column_map layout");
 #endif
 #if defined(MINT_STATIC_ASSERT)
 #undef MINT_STATIC_ASSERT

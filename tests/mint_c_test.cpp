@@ -566,6 +566,199 @@ TEST(MintDeriveColumns, ResultsAreOptionalAndArgumentsChecked) {
     EXPECT_EQ(mint_derive_columns(nullptr, 0, &empty_key, nullptr, nullptr), MINT_EMPTY_KEY);
 }
 
+
+// ---- Fields as CSV exports hold them ----
+
+struct read_case {
+    const char* text;
+    int32_t status;
+    int32_t value;
+};
+
+TEST(MintReadNumber, JudgesTheTextAsMintbatchDoes) {
+    const read_case cases[] = {
+        {"1970", MINT_TEXT_VALUE, 1970},
+        {"-3", MINT_TEXT_VALUE, -3},
+        {"007", MINT_TEXT_VALUE, 7},
+        {"", MINT_TEXT_ABSENT, MINT_NOT_GIVEN},
+        {"-", MINT_TEXT_ABSENT, MINT_NOT_GIVEN},
+        {" 1970", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"1970 ", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"+1970", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"19x0", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"1970.0", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"--1", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"99999999999", MINT_TEXT_VALUE, INT32_MAX},
+        // Saturated to INT32_MIN, which would read as not given: refused instead.
+        {"-2147483648", MINT_TEXT_VALUE, MINT_TEXT_REFUSED_VALUE},
+        {"-99999999999", MINT_TEXT_VALUE, MINT_TEXT_REFUSED_VALUE},
+        {"-2147483647", MINT_TEXT_VALUE, INT32_MIN + 1},
+    };
+    for (const read_case& c : cases) {
+        int32_t value = 12345;
+        EXPECT_EQ(mint_read_number(c.text, &value), c.status) << "'" << c.text << "'";
+        EXPECT_EQ(value, c.value) << "'" << c.text << "'";
+    }
+    int32_t value = 0;
+    EXPECT_EQ(mint_read_number(nullptr, &value), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_read_number("1", nullptr), MINT_BAD_ARGUMENT);
+}
+
+TEST(MintReadNumber, ValuesPassedOnGiveMintDerivesOutcome) {
+    // Jane Doe's record as text fields, and with each kind of refused text.
+    const auto derive_texts = [](const char* gender, const char* year) {
+        mint_person p = jane;
+        mint_read_number(gender, &p.gender);
+        mint_read_number(year, &p.birth_year);
+        return derive(&p, nullptr);
+    };
+    EXPECT_EQ(derive_texts("2", "1970").identifier, "uc1kb3lfu4p3");
+    for (const char* year : {" 1970", "-2147483648", "1970.0"}) {
+        const outcome o = derive_texts("2", year);
+        EXPECT_EQ(o.returned, MINT_REFUSED) << year;
+        EXPECT_EQ(o.result.field, MINT_PATIENT_BIRTH_YEAR) << year;
+    }
+    const outcome no_year = derive_texts("2", "");
+    EXPECT_EQ(no_year.returned, MINT_INCOMPLETE);
+}
+
+TEST(MintReadDate, EachFormatAndItsRefusals) {
+    struct date_case {
+        const char* format;
+        const char* text;
+        int32_t status;
+        int32_t year, month, day;
+    };
+    constexpr int32_t g = MINT_NOT_GIVEN;
+    constexpr int32_t r = MINT_TEXT_REFUSED_VALUE;
+    const date_case cases[] = {
+        {"%Y-%m-%d", "1970-01-31", MINT_TEXT_VALUE, 1970, 1, 31},
+        {"%Y-%m-%d", "1970-1-3", MINT_TEXT_VALUE, 1970, 1, 3},
+        {"%Y-%m-%d", "", MINT_TEXT_ABSENT, g, g, g},
+        {"%Y-%m-%d", "70-01-31", MINT_TEXT_REFUSED, r, g, g},
+        {"%Y-%m-%d", "1970-01-31 ", MINT_TEXT_REFUSED, r, g, g},
+        {"%Y-%m-%d", "31/01/1970", MINT_TEXT_REFUSED, r, g, g},
+        {"%d/%m/%Y", "31/01/1970", MINT_TEXT_VALUE, 1970, 1, 31},
+        {"%m/%d/%Y", "01/31/1970", MINT_TEXT_VALUE, 1970, 1, 31},
+        {"%d.%m.%Y", "31.1.1970", MINT_TEXT_VALUE, 1970, 1, 31},
+        {"%Y%m%d", "19700131", MINT_TEXT_VALUE, 1970, 1, 31},
+        {"%Y%m%d", "1970131", MINT_TEXT_REFUSED, r, g, g},
+        // Out of range parts are values here; mint_derive refuses them.
+        {"%Y-%m-%d", "1970-13-31", MINT_TEXT_VALUE, 1970, 13, 31},
+    };
+    for (const date_case& c : cases) {
+        const int32_t format = mint_date_format(c.format);
+        ASSERT_GE(format, 0) << c.format;
+        int32_t y = 0, m = 0, d = 0;
+        EXPECT_EQ(mint_read_date(c.text, format, &y, &m, &d), c.status) << c.format << " " << c.text;
+        EXPECT_EQ(std::vector<int32_t>({y, m, d}), std::vector<int32_t>({c.year, c.month, c.day}))
+            << c.format << " " << c.text;
+    }
+    EXPECT_EQ(mint_date_format("%Y/%m/%d"), -1);
+    EXPECT_EQ(mint_date_format(nullptr), -1);
+    int32_t y = 0, m = 0, d = 0;
+    EXPECT_EQ(mint_read_date("1970-01-31", 5, &y, &m, &d), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_read_date("1970-01-31", -1, &y, &m, &d), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_read_date("1970-01-31", MINT_DATE_Y_M_D, &y, nullptr, &d), MINT_BAD_ARGUMENT);
+}
+
+TEST(MintReadGender, CodesAnyCaseThenNumbers) {
+    mint_gender_codes codes;
+    ASSERT_EQ(mint_gender_codes_parse("M=1,F=2,divers=3", &codes), 0);
+    EXPECT_EQ(codes.count, 3u);
+    const read_case cases[] = {
+        {"M", MINT_TEXT_VALUE, 1}, {"f", MINT_TEXT_VALUE, 2},   {"DIVERS", MINT_TEXT_VALUE, 3},
+        {"2", MINT_TEXT_VALUE, 2}, {"", MINT_TEXT_ABSENT, MINT_NOT_GIVEN}, {" M", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+        {"X", MINT_TEXT_REFUSED, MINT_TEXT_REFUSED_VALUE},
+    };
+    for (const read_case& c : cases) {
+        int32_t value = 0;
+        EXPECT_EQ(mint_read_gender(c.text, &codes, &value), c.status) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    int32_t value = 0;
+    EXPECT_EQ(mint_read_gender("M", nullptr, &value), MINT_TEXT_REFUSED);
+    EXPECT_EQ(mint_read_gender("1", nullptr, &value), MINT_TEXT_VALUE);
+    // A caller's struct with a count beyond the codes and a code without its zero is read safely.
+    std::memset(&codes, 'M', sizeof codes);
+    codes.count = 1000;
+    EXPECT_EQ(mint_read_gender("x", &codes, &value), MINT_TEXT_REFUSED);
+    for (const char* bad : {"", "M", "M=", "=1", "M=1,", "M=x", "M=1;F=2",
+                            "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa=1",
+                            "a=1,b=1,c=1,d=1,e=1,f=1,g=1,h=1,i=1,j=1,k=1,l=1,m=1,n=1,o=1,p=1,q=1"}) {
+        EXPECT_EQ(mint_gender_codes_parse(bad, &codes), MINT_BAD_ARGUMENT) << bad;
+    }
+    EXPECT_EQ(mint_gender_codes_parse(nullptr, &codes), MINT_BAD_ARGUMENT);
+}
+
+TEST(MintMapColumns, NamesAsMintbatchMapsTheHeader) {
+    EXPECT_STREQ(mint_column_field_name(MINT_COLUMN_DATA_RECORD), "data_record");
+    EXPECT_STREQ(mint_column_field_name(MINT_PATIENT_SSN), "patient_ssn");
+    EXPECT_STREQ(mint_column_field_name(MINT_COLUMN_POLICY_BIRTH_DATE), "policy_birth_date");
+    EXPECT_STREQ(mint_column_field_name(MINT_COLUMN_FIELDS), "");
+    EXPECT_EQ(mint_column_field(" Patient_SSN "), MINT_PATIENT_SSN);
+    EXPECT_EQ(mint_column_field("ssn"), -1);
+
+    struct map_case {
+        const char* what;
+        std::vector<const char*> names;
+        std::vector<std::pair<int32_t, const char*>> mapped;
+        int32_t problem;
+        int32_t field;
+        std::vector<std::pair<int32_t, int32_t>> columns;  // field, column
+    };
+    const map_case cases[] = {
+        {"any case and order, other columns anywhere",
+         {"Visit", " PATIENT_GENDER", "patient_name", "patient_birth_date", nullptr, "", "Patient_SSN"},
+         {}, MINT_MAP_OK, 0,
+         {{MINT_PATIENT_GENDER, 1}, {MINT_PATIENT_NAME, 2}, {MINT_COLUMN_PATIENT_BIRTH_DATE, 3},
+          {MINT_PATIENT_SSN, 6}, {MINT_POLICY_SSN, -1}, {MINT_PATIENT_BIRTH_YEAR, -1}}},
+        {"mapped columns, and a quote and comma in a name",
+         {"Sex", "Name", "DOB", "SSN \"x\", y", "ID"},
+         {{MINT_PATIENT_GENDER, "sex"}, {MINT_PATIENT_NAME, "Name"}, {MINT_COLUMN_PATIENT_BIRTH_DATE, "DOB"},
+          {MINT_PATIENT_SSN, "SSN \"x\", y"}, {MINT_COLUMN_DATA_RECORD, "ID"}},
+         MINT_MAP_OK, 0,
+         {{MINT_PATIENT_GENDER, 0}, {MINT_PATIENT_NAME, 1}, {MINT_COLUMN_PATIENT_BIRTH_DATE, 2}, {MINT_PATIENT_SSN, 3},
+          {MINT_COLUMN_DATA_RECORD, 4}}},
+        {"a missing required column leaves the others mapped",
+         {"patient_name", "patient_ssn", "patient_birth_date"}, {}, MINT_MAP_MISSING_COLUMN, MINT_PATIENT_GENDER,
+         {{MINT_PATIENT_NAME, 0}, {MINT_PATIENT_SSN, 1}, {MINT_COLUMN_PATIENT_BIRTH_DATE, 2}}},
+        {"no birth at all", {"patient_name", "patient_gender"}, {}, MINT_MAP_MISSING_COLUMN,
+         MINT_COLUMN_PATIENT_BIRTH_DATE, {}},
+        {"a mapped column not there", {"patient_name", "patient_gender", "patient_birth_date"},
+         {{MINT_PATIENT_SSN, "SSN"}}, MINT_MAP_MISSING_MAPPED, MINT_PATIENT_SSN, {}},
+        {"a column claimed twice", {"Name", "patient_gender", "patient_birth_date"},
+         {{MINT_PATIENT_NAME, "Name"}, {MINT_POLICY_NAME, "name"}}, MINT_MAP_CLAIMED_TWICE, MINT_PATIENT_NAME, {}},
+        {"two columns of one name", {"patient_name", "x", "patient_gender", "X ", "patient_birth_date"}, {},
+         MINT_MAP_DUPLICATE_COLUMN, 0, {}},
+        {"a date and its numbers", {"patient_name", "patient_gender", "patient_birth_date", "patient_birth_day"}, {},
+         MINT_MAP_DATE_AND_NUMBERS, MINT_COLUMN_PATIENT_BIRTH_DATE, {}},
+    };
+    for (const map_case& c : cases) {
+        const char* mapped[MINT_COLUMN_FIELDS] = {};
+        for (const auto& m : c.mapped) mapped[m.first] = m.second;
+        mint_column_map map;
+        EXPECT_EQ(mint_map_columns(c.names.data(), c.names.size(), mapped, &map), c.problem) << c.what;
+        EXPECT_EQ(map.problem, c.problem) << c.what;
+        if (c.problem != MINT_MAP_OK) {
+            EXPECT_EQ(map.field, c.field) << c.what;
+        }
+        for (const auto& f : c.columns) EXPECT_EQ(map.column[f.first], f.second) << c.what << " field " << f.first;
+    }
+    mint_column_map map;
+    const char* twice[] = {"a", "b", "A"};
+    EXPECT_EQ(mint_map_columns(twice, 3, nullptr, &map), MINT_MAP_DUPLICATE_COLUMN);
+    EXPECT_EQ(map.duplicate, 2);
+    EXPECT_EQ(mint_map_columns(nullptr, 1, nullptr, &map), MINT_BAD_ARGUMENT);
+    EXPECT_EQ(mint_map_columns(twice, 3, nullptr, nullptr), MINT_BAD_ARGUMENT);
+    // More columns, or more bytes of names, than a header may have.
+    std::vector<const char*> many(MINT_MOST_COLUMNS + 1, "");
+    EXPECT_EQ(mint_map_columns(many.data(), many.size(), nullptr, &map), MINT_MAP_TOO_MANY_COLUMNS);
+    const std::string long_name(70 * 1024, 'a');
+    const char* long_names[] = {"patient_name", long_name.c_str()};
+    EXPECT_EQ(mint_map_columns(long_names, 2, nullptr, &map), MINT_MAP_TOO_MANY_COLUMNS);
+}
+
 TEST(MintInterface, PrintsNothing) {
     // The library's own setters and uuid_create would print a line for each.
     const std::string printed = stdout_of([] {

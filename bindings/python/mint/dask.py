@@ -5,29 +5,32 @@ Importable only where dask and pandas are installed. The workers need the
 """
 from __future__ import annotations
 
-from typing import Literal, Optional
+from typing import Literal, Mapping, Optional
 
 import dask.dataframe
 import pandas
 
-from . import FIELDS, Buffer, StrOrBytesPath, read_key, uuid
-from . import uuids as _uuids
+from . import Buffer, GenderValues, StrOrBytesPath, _derive, _gender_values_text, read_key, uuid
 
 __all__ = ["uuids"]
 
 
-def _with_identifiers(partition: pandas.DataFrame, column: str, lenient_ssn: bool, key: Optional[Buffer],
+def _with_identifiers(partition: pandas.DataFrame, column: str, columns: Optional[dict], gender_values: Optional[str],
+                      date_format: Optional[str], lenient_ssn: bool, key: Optional[Buffer],
                       errors: str) -> pandas.DataFrame:
-    identifiers = _uuids(partition, lenient_ssn=lenient_ssn, key=key, errors=errors)
+    # Warned once, where the graph was built; not again for every partition.
+    identifiers = _derive(partition, columns, gender_values, date_format, lenient_ssn, key, None, errors, warn=False)
     return partition.assign(**{column: identifiers})
 
 
-def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: bool = False,
-          key: Optional[Buffer] = None, key_file: Optional[StrOrBytesPath] = None,
+def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", columns: Optional[Mapping[str, str]] = None,
+          gender_values: Optional[GenderValues] = None, date_format: Optional[str] = None,
+          lenient_ssn: bool = False, key: Optional[Buffer] = None, key_file: Optional[StrOrBytesPath] = None,
           errors: Literal["none", "raise"] = "none") -> dask.dataframe.DataFrame:
     """``ddf`` with a column ``column`` (default ``"uuid"``) of identifiers added,
     computed lazily with :func:`mint.uuids` on each partition (same options,
-    same rules; an existing column of that name is replaced).
+    same rules; an existing column of that name is replaced). The columns
+    are mapped, and a mapping problem raised or warned of, here, at once.
 
     The column is of object dtype: the identifier, ``'000000000000'``, or
     ``None`` for a refused record. With ``errors="raise"`` computing the result
@@ -40,8 +43,10 @@ def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: b
         raise TypeError(f"ddf must be a dask DataFrame, not {type(ddf).__name__}")
     if errors not in ("none", "raise"):
         raise ValueError(f"errors must be 'none' or 'raise', not {errors!r}")
-    if not any(name in ddf.columns for name in FIELDS):
-        raise ValueError("no column names a record field; the fields are " + ", ".join(FIELDS))
+    # The mapping's errors and warning, from an empty frame of the same columns.
+    _derive(ddf._meta.iloc[:0], columns, gender_values, date_format, lenient_ssn, None, None, errors, warn=True)
+    columns = None if columns is None else dict(columns)
+    gender_values = _gender_values_text(gender_values)
     if key_file is not None:
         if key is not None:
             raise TypeError("give key= or key_file=, not both")
@@ -49,4 +54,5 @@ def uuids(ddf: dask.dataframe.DataFrame, *, column: str = "uuid", lenient_ssn: b
     elif key is not None:
         uuid(key=key)  # a key that cannot be used is refused here, not on every worker
     meta = {**ddf.dtypes.to_dict(), column: object}
-    return ddf.map_partitions(_with_identifiers, column, lenient_ssn, key, errors, meta=meta)
+    return ddf.map_partitions(_with_identifiers, column, columns, gender_values, date_format, lenient_ssn, key, errors,
+                              meta=meta)

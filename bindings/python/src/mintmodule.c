@@ -10,9 +10,15 @@
  * take int (not bool) and floats that are whole numbers. A number outside
  * the 32-bit range, or a float with a fraction, is a refused value, as
  * mintbatch refuses such a field.
+ *
+ * Number fields also take texts, judged by the C interface exactly as
+ * mintbatch judges a CSV field; derive_columns takes gender codes and a
+ * date column for each person's birth; map_columns maps column names
+ * to fields as mintbatch --by-name maps its header.
  */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <datetime.h>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -74,9 +80,9 @@ static void row_suffix(char *buffer, size_t size, Py_ssize_t row) {
     }
 }
 
-/* 1 when `value` is pandas.NA, 0 when not, -1 on error. A value can only be
- * pandas.NA when pandas is loaded, so this never imports it. */
-static int is_pandas_na(PyObject *value) {
+/* 1 when `value` is pandas.<missing> (NA, NaT), 0 when not, -1 on error. A
+ * value can only be one when pandas is loaded, so this never imports it. */
+static int is_pandas_missing(PyObject *value, const char *missing) {
     PyObject *name = PyUnicode_FromString("pandas");
     if (name == NULL) {
         return -1;
@@ -86,7 +92,7 @@ static int is_pandas_na(PyObject *value) {
     if (pandas == NULL) {
         return PyErr_Occurred() ? -1 : 0;
     }
-    PyObject *na = PyObject_GetAttrString(pandas, "NA");
+    PyObject *na = PyObject_GetAttrString(pandas, missing);
     Py_DECREF(pandas);
     if (na == NULL) {
         PyErr_Clear();
@@ -96,6 +102,8 @@ static int is_pandas_na(PyObject *value) {
     Py_DECREF(na);
     return same;
 }
+
+static int is_pandas_na(PyObject *value) { return is_pandas_missing(value, "NA"); }
 
 /* 1 when `value` is a numpy floating-point scalar that is no Python float
  * (numpy.float32, numpy.float16, numpy.longdouble), 0 when not, -1 on
@@ -201,10 +209,38 @@ static int32_t checked_number(long long number) {
     return number > INT32_MIN && number <= INT32_MAX ? (int32_t)number : REFUSED_NUMBER;
 }
 
+/* How a column call reads number fields given as texts. */
+typedef struct {
+    int has_codes;
+    mint_gender_codes codes;  /* gender codes, when has_codes */
+    int32_t date_format;      /* MINT_DATE_... */
+} text_rules;
+
+/* A str's UTF-8 for the C interface's text readers (NULL with an
+ * exception on error). A zero byte ends the text there, as it ends a CSV
+ * field's text for mintbatch. */
+static const char *number_text(PyObject *value) {
+    return PyUnicode_AsUTF8(value);
+}
+
 /* A number field's value: *number becomes the value, MINT_NOT_GIVEN, or
- * REFUSED_NUMBER. Returns 0, or -1 with an exception set. */
-static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *number) {
+ * REFUSED_NUMBER. A str is judged as mintbatch judges the CSV field (with
+ * the gender codes of `rules`). Returns 0, or -1 with
+ * an exception set. */
+static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *number, const text_rules *rules) {
     char where[48];
+    if (rules != NULL && PyUnicode_Check(value)) {
+        const char *text = number_text(value);
+        if (text == NULL) {
+            return -1;
+        }
+        if (field % 6 == 2) {
+            mint_read_gender(text, rules->has_codes ? &rules->codes : NULL, number);
+        } else {
+            mint_read_number(text, number);
+        }
+        return 0;
+    }
     if (PyLong_Check(value) && !PyBool_Check(value)) {
         int overflow;
         const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
@@ -235,7 +271,7 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
         if (integer == NULL) {
             return -1;
         }
-        const int status = number_value(integer, field, row, number);
+        const int status = number_value(integer, field, row, number, rules);
         Py_DECREF(integer);
         return status;
     }
@@ -251,7 +287,7 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
             *number = REFUSED_NUMBER;
             return PyErr_Occurred() ? -1 : 0;
         }
-        const int status = number_value(as_float, field, row, number);
+        const int status = number_value(as_float, field, row, number, rules);
         Py_DECREF(as_float);
         return status;
     }
@@ -261,8 +297,8 @@ static int number_value(PyObject *value, int field, Py_ssize_t row, int32_t *num
         return na < 0 ? -1 : 0;
     }
     row_suffix(where, sizeof where, row);
-    PyErr_Format(PyExc_TypeError, "%s must be int or None, not %.100s%s", field_name(field), Py_TYPE(value)->tp_name,
-                 where);
+    PyErr_Format(PyExc_TypeError, "%s must be int%s or None, not %.100s%s", field_name(field),
+                 rules != NULL ? ", str" : "", Py_TYPE(value)->tp_name, where);
     return -1;
 }
 
@@ -547,6 +583,10 @@ PyDoc_STRVAR(uuid_doc,
 /* mint.uuid's work, on values the caller holds. */
 static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenient, PyObject *key,
                          PyObject *key_file) {
+    /* Numbers given as texts are judged as mintbatch judges a CSV field, so
+     * that a row of a frame read with CSV_OPTIONS gives what uuids gives. */
+    text_rules numbers_as_texts;
+    memset(&numbers_as_texts, 0, sizeof numbers_as_texts);
     mint_person people[2] = {MINT_PERSON_INIT, MINT_PERSON_INIT};
     for (int i = 0; i < FIELD_COUNT; ++i) {
         mint_person *person = &people[i / 6];
@@ -554,10 +594,10 @@ static PyObject *uuid_of(module_state *state, PyObject *const *values, int lenie
         switch (i % 6) {
             case 0: status = text_value(values[i], i, -1, &person->name); break;
             case 1: status = text_value(values[i], i, -1, &person->ssn); break;
-            case 2: status = number_value(values[i], i, -1, &person->gender); break;
-            case 3: status = number_value(values[i], i, -1, &person->birth_year); break;
-            case 4: status = number_value(values[i], i, -1, &person->birth_month); break;
-            default: status = number_value(values[i], i, -1, &person->birth_day); break;
+            case 2: status = number_value(values[i], i, -1, &person->gender, &numbers_as_texts); break;
+            case 3: status = number_value(values[i], i, -1, &person->birth_year, &numbers_as_texts); break;
+            case 4: status = number_value(values[i], i, -1, &person->birth_month, &numbers_as_texts); break;
+            default: status = number_value(values[i], i, -1, &person->birth_day, &numbers_as_texts); break;
         }
         if (status < 0) {
             return NULL;
@@ -645,7 +685,11 @@ typedef struct {
     PyObject *snapshots[FIELD_COUNT];  /* object columns (tuples) */
     Py_buffer buffers[FIELD_COUNT];    /* number columns given as arrays */
     char kinds[FIELD_COUNT];           /* each array's item format */
+    PyObject *dates[2];                /* each person's birth date column (a tuple), or NULL */
+    text_rules rules;                  /* how texts in number and date columns are read */
 } sources;
+
+static const char *const date_names[2] = {"patient_birth_date", "policy_birth_date"};
 
 /* One step's worth of fields and results. */
 typedef struct {
@@ -656,6 +700,8 @@ typedef struct {
 } chunk;
 
 static void release_sources(sources *given) {
+    Py_XDECREF(given->dates[0]);
+    Py_XDECREF(given->dates[1]);
     for (int field = 0; field < FIELD_COUNT; ++field) {
         Py_XDECREF(given->snapshots[field]);
         if (given->buffers[field].obj != NULL) {
@@ -742,6 +788,44 @@ static int number_buffer(sources *given, int field, PyObject *column, Py_ssize_t
     return check_length(field, buffer->len / buffer->itemsize, rows) < 0 ? -1 : 1;
 }
 
+/* A date column's value as year, month and day: a str in the call's date
+ * format, judged as mintbatch judges a date column; a datetime.date (or
+ * datetime, pandas.Timestamp) by its date; None, NaN, pandas.NA and
+ * pandas.NaT not given. Returns 0, or -1 with an exception set. */
+static int date_value(PyObject *value, int person, Py_ssize_t row, const text_rules *rules, int32_t *date) {
+    date[0] = date[1] = date[2] = MINT_NOT_GIVEN;
+    if (PyUnicode_Check(value)) {
+        const char *text = number_text(value);
+        if (text == NULL) {
+            return -1;
+        }
+        mint_read_date(text, rules->date_format, &date[0], &date[1], &date[2]);
+        return 0;
+    }
+    if (value == Py_None || (PyFloat_Check(value) && isnan(PyFloat_AS_DOUBLE(value)))) {
+        return 0;
+    }
+    /* pandas.NaT is a datetime too, without a date. */
+    int missing = is_pandas_missing(value, "NaT");
+    if (missing == 0) {
+        missing = is_pandas_na(value);
+    }
+    if (missing != 0) {
+        return missing < 0 ? -1 : 0;
+    }
+    if (PyDate_Check(value)) {
+        date[0] = PyDateTime_GET_YEAR(value);
+        date[1] = PyDateTime_GET_MONTH(value);
+        date[2] = PyDateTime_GET_DAY(value);
+        return 0;
+    }
+    char where[48];
+    row_suffix(where, sizeof where, row);
+    PyErr_Format(PyExc_TypeError, "%s must be a date, str or None, not %.100s%s", date_names[person],
+                 Py_TYPE(value)->tp_name, where);
+    return -1;
+}
+
 /* Converts rows [start, start + count) of the object columns into `step`
  * and points `columns` at the step's arrays (and into the buffers).
  * Returns 0, or -1 with an exception set. */
@@ -774,11 +858,33 @@ static int convert_step(const sources *given, Py_ssize_t start, Py_ssize_t count
         } else {
             int32_t *numbers = step->numbers[number_index(field)];
             for (Py_ssize_t i = 0; i < count; ++i) {
-                if (number_value(items[i], field, start + i, &numbers[i]) < 0) {
+                if (number_value(items[i], field, start + i, &numbers[i], &given->rules) < 0) {
                     return -1;
                 }
             }
             arrays.numbers[field] = numbers;
+        }
+    }
+    for (int person = 0; person < 2; ++person) {
+        PyObject *snapshot = given->dates[person];
+        if (snapshot == NULL) {
+            continue;
+        }
+        const int year = person * 6 + 3;
+        int32_t *parts[3];
+        for (int part = 0; part < 3; ++part) {
+            parts[part] = step->numbers[number_index(year + part)];
+            arrays.numbers[year + part] = parts[part];
+        }
+        PyObject *const *items = &PyTuple_GET_ITEM(snapshot, start);
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            int32_t date[3];
+            if (date_value(items[i], person, start + i, &given->rules, date) < 0) {
+                return -1;
+            }
+            for (int part = 0; part < 3; ++part) {
+                parts[part][i] = date[part];
+            }
         }
     }
     fill_columns(columns, &arrays);
@@ -842,13 +948,18 @@ static int derive_all(module_state *state, const sources *given, Py_ssize_t rows
 
 PyDoc_STRVAR(derive_columns_doc,
 "derive_columns($module, columns, rows, /, *, lenient_ssn=False, key=None,\n"
-"               raise_refused=False, index=None, key_file=None)\n"
+"               raise_refused=False, index=None, key_file=None,\n"
+"               gender_values=None, date_format=None)\n"
 "--\n"
 "\n"
 "Identifiers of `rows` records, from a dict of columns of that length (the\n"
 "package's uuids() prepares it). A text column is a sequence of values; a\n"
 "number column is a sequence of values or a contiguous one-dimensional\n"
-"array of integers or floats (NaN: not given). Fields without a column are\n"
+"array of integers or floats (NaN: not given); its str values are judged\n"
+"as mintbatch judges a CSV field (gender codes as gender_values, such as\n"
+"'M=1,F=2'). patient_birth_date and policy_birth_date are date columns:\n"
+"datetime.date values or texts in date_format ('%Y-%m-%d' when None).\n"
+"Fields without a column are\n"
 "not given. Returns a list with one identifier per row, None where refused;\n"
 "with raise_refused, raises RecordError for the first refused row instead,\n"
 "naming it by index[row] (or its position when index is None).\n"
@@ -888,6 +999,26 @@ static int take_columns(sources *given, PyObject *columns, Py_ssize_t rows) {
             return -1;
         }
     }
+    for (int person = 0; person < 2; ++person) {
+        PyObject *column = PyDict_GetItemString(columns, date_names[person]);
+        if (column == NULL) {
+            continue;
+        }
+        ++known;
+        const int year = person * 6 + 3;
+        for (int part = 0; part < 3; ++part) {
+            if (given->snapshots[year + part] != NULL || given->buffers[year + part].obj != NULL) {
+                PyErr_Format(PyExc_ValueError, "derive_columns: %s and the birth's year, month or day columns",
+                             date_names[person]);
+                return -1;
+            }
+        }
+        given->dates[person] = PySequence_Tuple(column);
+        if (given->dates[person] == NULL ||
+            check_length(year, PyTuple_GET_SIZE(given->dates[person]), rows) < 0) {
+            return -1;
+        }
+    }
     if (known != PyDict_GET_SIZE(columns)) {
         PyErr_SetString(PyExc_ValueError, "derive_columns: the dict holds a key that names no field");
         return -1;
@@ -897,9 +1028,11 @@ static int take_columns(sources *given, PyObject *columns, Py_ssize_t rows) {
 
 /* derive_columns' work, on arguments the caller holds. */
 static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ssize_t rows, int lenient,
-                                   PyObject *key, PyObject *key_file, int raise_refused, PyObject *index) {
+                                   PyObject *key, PyObject *key_file, int raise_refused, PyObject *index,
+                                   const text_rules *rules) {
     sources given;
     memset(&given, 0, sizeof given);
+    given.rules = *rules;
     /* The caller's dict may change while a column is read (its __iter__ is
      * Python code) and free the column: the columns are read from a copy. */
     PyObject *own_columns = PyDict_Copy(columns);
@@ -932,18 +1065,82 @@ static PyObject *derive_columns_of(module_state *state, PyObject *columns, Py_ss
     return identifiers;
 }
 
+/* A str argument's UTF-8, or NULL with ValueError when it holds a zero byte. */
+static const char *argument_text(PyObject *value, const char *what) {
+    Py_ssize_t size;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 != NULL && strlen(utf8) != (size_t)size) {
+        PyErr_Format(PyExc_ValueError, "%s: embedded null character", what);
+        return NULL;
+    }
+    return utf8;
+}
+
+/* gender_values (as --gender-values takes them) and date_format (as
+ * --date-format), each a str or None. Returns 0, or -1 with an exception. */
+static int text_rules_of(PyObject *gender_values, PyObject *date_format, text_rules *rules) {
+    rules->date_format = MINT_DATE_Y_M_D;
+    if (gender_values != Py_None) {
+        if (!PyUnicode_Check(gender_values)) {
+            PyErr_Format(PyExc_TypeError, "gender_values must be str or None, not %.100s",
+                         Py_TYPE(gender_values)->tp_name);
+            return -1;
+        }
+        const char *text = argument_text(gender_values, "gender_values");
+        if (text == NULL) {
+            return -1;
+        }
+        if (mint_gender_codes_parse(text, &rules->codes) != 0) {
+            PyErr_Format(PyExc_ValueError,
+                         "gender_values %R is not CODE=NUMBER[,CODE=NUMBER...] (such as 'M=1,F=2'; codes of 1 "
+                         "to %d bytes without '=' or ',', at most %d of them)",
+                         gender_values, MINT_GENDER_CODE_SIZE - 1, MINT_MOST_GENDER_CODES);
+            return -1;
+        }
+        rules->has_codes = 1;
+    }
+    if (date_format != Py_None) {
+        if (!PyUnicode_Check(date_format)) {
+            PyErr_Format(PyExc_TypeError, "date_format must be str or None, not %.100s",
+                         Py_TYPE(date_format)->tp_name);
+            return -1;
+        }
+        const char *text = argument_text(date_format, "date_format");
+        if (text == NULL) {
+            return -1;
+        }
+        rules->date_format = mint_date_format(text);
+        if (rules->date_format < 0) {
+            PyErr_Format(PyExc_ValueError,
+                         "date_format %R is none of '%%Y-%%m-%%d', '%%d/%%m/%%Y', '%%m/%%d/%%Y', '%%d.%%m.%%Y', "
+                         "'%%Y%%m%%d'", date_format);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
-    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", "key_file", NULL};
-    PyObject *arguments[7] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None, Py_None};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOOO:derive_columns", keywords, &PyDict_Type,
+    static char *keywords[] = {"columns", "rows", "lenient_ssn", "key", "raise_refused", "index", "key_file",
+                               "gender_values", "date_format", NULL};
+    PyObject *arguments[9] = {NULL, NULL, Py_False, Py_None, Py_False, Py_None, Py_None, Py_None, Py_None};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O|$OOOOOOO:derive_columns", keywords, &PyDict_Type,
                                      &arguments[0], &arguments[1], &arguments[2], &arguments[3], &arguments[4],
-                                     &arguments[5], &arguments[6])) {
+                                     &arguments[5], &arguments[6], &arguments[7], &arguments[8])) {
         return NULL;
     }
     /* Borrowed from the call, as in uuid: held, as Python code runs before
      * they are used. */
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 9; ++i) {
         Py_INCREF(arguments[i]);
+    }
+    text_rules rules;
+    memset(&rules, 0, sizeof rules);
+    if (text_rules_of(arguments[7], arguments[8], &rules) < 0) {
+        for (int i = 0; i < 9; ++i) {
+            Py_DECREF(arguments[i]);
+        }
+        return NULL;
     }
     PyObject *identifiers = NULL;
     const Py_ssize_t rows = PyNumber_AsSsize_t(arguments[1], PyExc_OverflowError);
@@ -955,9 +1152,9 @@ static PyObject *mint_derive_columns_py(PyObject *module, PyObject *args, PyObje
         PyErr_SetString(PyExc_ValueError, "derive_columns: rows must not be negative");
     } else {
         identifiers = derive_columns_of(get_state(module), arguments[0], rows, lenient, arguments[3], arguments[6],
-                                        raise_refused, arguments[5]);
+                                        raise_refused, arguments[5], &rules);
     }
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 9; ++i) {
         Py_DECREF(arguments[i]);
     }
     return identifiers;
@@ -985,7 +1182,180 @@ static PyObject *mint_read_key(PyObject *module, PyObject *path) {
     return key;
 }
 
+PyDoc_STRVAR(map_columns_doc,
+"map_columns($module, names, mapped=None, /, *, required=True)\n"
+"--\n"
+"\n"
+"Which of `names` (a sequence of column labels; only str labels can name a\n"
+"field) gives each field, as mintbatch --by-name maps its header: a tuple\n"
+"with a position or -1 for each of COLUMN_FIELDS. `mapped` is a dict of\n"
+"FIELD: COLUMN, as --map. Raises ValueError naming the problem and listing\n"
+"the columns for a column named twice, a mapped column not there, one\n"
+"column for two fields, a date column beside its numbers and, when\n"
+"required, a missing column for the patient's name, gender or birth.");
+
+/* "'a', 'b', 3" for the columns of a message. */
+static PyObject *listed_names(PyObject *names) {
+    PyObject *shown = PyList_New(PyTuple_GET_SIZE(names));
+    if (shown == NULL) {
+        return NULL;
+    }
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(names); ++i) {
+        PyObject *one = PyObject_Repr(PyTuple_GET_ITEM(names, i));
+        if (one == NULL) {
+            Py_DECREF(shown);
+            return NULL;
+        }
+        PyList_SET_ITEM(shown, i, one);
+    }
+    PyObject *separator = PyUnicode_FromString(", ");
+    PyObject *listed = separator == NULL ? NULL : PyUnicode_Join(separator, shown);
+    Py_XDECREF(separator);
+    Py_DECREF(shown);
+    return listed;
+}
+
+static void raise_mapping_problem(const mint_column_map *map, PyObject *names, const char **mapped) {
+    PyObject *listed = listed_names(names);
+    if (listed == NULL) {
+        return;
+    }
+    const char *field = mint_column_field_name(map->field);
+    switch (map->problem) {
+        case MINT_MAP_TOO_MANY_COLUMNS:
+            PyErr_Format(PyExc_ValueError, "more than %d columns, or more than 64 KiB of column names, to map",
+                         MINT_MOST_COLUMNS);
+            break;
+        case MINT_MAP_DUPLICATE_COLUMN:
+            PyErr_Format(PyExc_ValueError, "two columns are named %R. The columns: %U.",
+                         PyTuple_GET_ITEM(names, map->duplicate), listed);
+            break;
+        case MINT_MAP_MISSING_COLUMN:
+            if (map->field == MINT_COLUMN_PATIENT_BIRTH_DATE) {
+                PyErr_Format(PyExc_ValueError,
+                             "no column for patient_birth_date (nor patient_birth_year, patient_birth_month and "
+                             "patient_birth_day); name one with columns={'patient_birth_date': COLUMN}. "
+                             "The columns: %U.", listed);
+            } else {
+                PyErr_Format(PyExc_ValueError, "no column for %s; name one with columns={'%s': COLUMN}. "
+                             "The columns: %U.", field, field, listed);
+            }
+            break;
+        case MINT_MAP_MISSING_MAPPED:
+            PyErr_Format(PyExc_ValueError, "no column '%s' (named for %s). The columns: %U.", mapped[map->field],
+                         field, listed);
+            break;
+        case MINT_MAP_CLAIMED_TWICE:
+            PyErr_Format(PyExc_ValueError, "one column is named for both %s and %s. The columns: %U.", field,
+                         mint_column_field_name(map->other), listed);
+            break;
+        default:
+            PyErr_Format(PyExc_ValueError,
+                         "a column for %s and columns for the year, month or day it stands for. The columns: %U.",
+                         field, listed);
+            break;
+    }
+    Py_DECREF(listed);
+}
+
+/* map_columns' work on a tuple of names and a private dict of mappings. */
+static PyObject *map_columns_of(PyObject *names, PyObject *mapped, int required) {
+    const char *mapped_texts[MINT_COLUMN_FIELDS] = {NULL};
+    Py_ssize_t position = 0;
+    PyObject *field_object;
+    PyObject *column;
+    while (mapped != NULL && PyDict_Next(mapped, &position, &field_object, &column)) {
+        if (!PyUnicode_Check(field_object) || !PyUnicode_Check(column)) {
+            PyErr_Format(PyExc_TypeError, "columns maps str fields to str column names, not %.100s to %.100s",
+                         Py_TYPE(field_object)->tp_name, Py_TYPE(column)->tp_name);
+            return NULL;
+        }
+        const char *field_text = argument_text(field_object, "columns");
+        const char *column_text = field_text == NULL ? NULL : argument_text(column, "columns");
+        if (column_text == NULL) {
+            return NULL;
+        }
+        const int32_t field = mint_column_field(field_text);
+        if (field < 0) {
+            PyErr_Format(PyExc_ValueError,
+                         "columns: no field %R (the fields: data_record, patient_name, patient_ssn, patient_gender, "
+                         "patient_birth_date, patient_birth_year, patient_birth_month, patient_birth_day, and the "
+                         "same for policy_)", field_object);
+            return NULL;
+        }
+        if (mapped_texts[field] != NULL) {
+            PyErr_Format(PyExc_ValueError, "columns names a column for %s twice", mint_column_field_name(field));
+            return NULL;
+        }
+        mapped_texts[field] = column_text;
+    }
+    const Py_ssize_t count = PyTuple_GET_SIZE(names);
+    const char **texts = PyMem_Calloc(count > 0 ? (size_t)count : 1, sizeof *texts);
+    if (texts == NULL) {
+        return PyErr_NoMemory();
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject *name = PyTuple_GET_ITEM(names, i);
+        if (!PyUnicode_Check(name)) {
+            continue;  /* a label that is no str names no field: a column without a name */
+        }
+        Py_ssize_t size;
+        const char *utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+        if (utf8 == NULL) {
+            PyMem_Free(texts);
+            return NULL;
+        }
+        /* A name with a zero byte would be cut short there: it names nothing. */
+        texts[i] = strlen(utf8) == (size_t)size ? utf8 : NULL;
+    }
+    mint_column_map map;
+    mint_map_columns(texts, (size_t)count, mapped_texts, &map);
+    PyMem_Free(texts);
+    if (map.problem != MINT_MAP_OK && (required || map.problem != MINT_MAP_MISSING_COLUMN)) {
+        raise_mapping_problem(&map, names, mapped_texts);
+        return NULL;
+    }
+    PyObject *columns = PyTuple_New(MINT_COLUMN_FIELDS);
+    for (int f = 0; columns != NULL && f < MINT_COLUMN_FIELDS; ++f) {
+        PyObject *index = PyLong_FromLong(map.column[f]);
+        if (index == NULL) {
+            Py_CLEAR(columns);
+            break;
+        }
+        PyTuple_SET_ITEM(columns, f, index);
+    }
+    return columns;
+}
+
+static PyObject *mint_map_columns_py(PyObject *module, PyObject *args, PyObject *kwargs) {
+    (void)module;
+    static char *keywords[] = {"", "", "required", NULL};
+    PyObject *names = NULL;
+    PyObject *mapped = Py_None;
+    int required = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$p:map_columns", keywords, &names, &mapped, &required)) {
+        return NULL;
+    }
+    if (mapped != Py_None && !PyDict_Check(mapped)) {
+        PyErr_Format(PyExc_TypeError, "columns must be a dict or None, not %.100s", Py_TYPE(mapped)->tp_name);
+        return NULL;
+    }
+    /* Private copies: converting a label or reading the dict runs no caller
+     * code after this, and the copies keep every text alive. */
+    PyObject *own_names = PySequence_Tuple(names);
+    PyObject *own_mapped = own_names == NULL || mapped == Py_None ? NULL : PyDict_Copy(mapped);
+    PyObject *columns = NULL;
+    if (own_names != NULL && (mapped == Py_None || own_mapped != NULL)) {
+        columns = map_columns_of(own_names, own_mapped, required);
+    }
+    Py_XDECREF(own_mapped);
+    Py_XDECREF(own_names);
+    return columns;
+}
+
 static PyMethodDef mint_methods[] = {
+    {"map_columns", (PyCFunction)(void (*)(void))mint_map_columns_py, METH_VARARGS | METH_KEYWORDS,
+     map_columns_doc},
     {"read_key", mint_read_key, METH_O, read_key_doc},
     {"uuid", (PyCFunction)(void (*)(void))mint_uuid, METH_VARARGS | METH_KEYWORDS, uuid_doc},
     {"derive_columns", (PyCFunction)(void (*)(void))mint_derive_columns_py, METH_VARARGS | METH_KEYWORDS,
@@ -1036,7 +1406,27 @@ static int mint_exec(PyObject *module) {
     if (PyModule_AddStringConstant(module, "__version__", mint_version()) < 0) {
         return -1;
     }
-    return 0;
+    PyObject *column_fields = PyTuple_New(MINT_COLUMN_FIELDS);
+    if (column_fields == NULL) {
+        return -1;
+    }
+    for (int i = 0; i < MINT_COLUMN_FIELDS; ++i) {
+        PyObject *name = PyUnicode_InternFromString(mint_column_field_name(i));
+        if (name == NULL) {
+            Py_DECREF(column_fields);
+            return -1;
+        }
+        PyTuple_SET_ITEM(column_fields, i, name);
+    }
+    if (PyModule_AddObject(module, "COLUMN_FIELDS", column_fields) < 0) {
+        Py_DECREF(column_fields);
+        return -1;
+    }
+    if (PyModule_AddIntConstant(module, "MOST_COLUMNS", MINT_MOST_COLUMNS) < 0) {
+        return -1;
+    }
+    PyDateTime_IMPORT;
+    return PyDateTimeAPI == NULL ? -1 : 0;
 }
 
 static int mint_traverse(PyObject *module, visitproc visit, void *arg) {

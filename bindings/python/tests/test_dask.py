@@ -93,6 +93,33 @@ class OnACluster(unittest.TestCase):
                 with self.subTest(what), self.assertRaises(error):
                     mint.dask.uuids(ddf, **options)
 
+    def test_columns_by_name_with_codes_and_dates(self):
+        import warnings
+        import dask.dataframe
+        import pandas
+        import mint.dask
+        frame = pandas.DataFrame({"ID": ["1", "2", "3", "4"], "Name": ["Jane Doe", "Roe, Richard", "Jane Doe", "x"],
+                                  "SSN": ["123-45-6789", "123-45-6789", "", "123-45-6789"],
+                                  "Sex": ["F", "m", "F", " F"], "DOB": ["31.01.1970", "24.12.1985", "31.1.1970", "1.1.1970"]})
+        options = dict(columns={"data_record": "ID", "patient_name": "Name", "patient_ssn": "SSN",
+                                "patient_gender": "Sex", "patient_birth_date": "DOB"},
+                       gender_values={"M": 1, "F": 2}, date_format="%d.%m.%Y")
+        ddf = dask.dataframe.from_pandas(frame, npartitions=2)
+        expected = mint.uuids(frame, **options).tolist()
+        self.assertEqual(expected[0], "uc1kb3lfu4p3")
+        self.assertEqual(expected[2:], ["000000000000", None])
+        self.assertEqual(mint.dask.uuids(ddf, **options).compute()["uuid"].tolist(), expected)
+        # Mapping problems are raised, and a missing field warned of, once, at once.
+        with self.assertRaisesRegex(ValueError, "no column 'Birthday'"):
+            mint.dask.uuids(ddf, **dict(options, columns={**options["columns"], "patient_birth_date": "Birthday"}))
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            ddf_ssn = mint.dask.uuids(ddf.rename(columns={"Name": "patient_name", "Sex": "patient_gender",
+                                                          "DOB": "patient_birth_date"}),
+                                      gender_values="M=1,F=2", date_format="%d.%m.%Y")
+            self.assertEqual(ddf_ssn.compute()["uuid"].tolist()[:3], ["000000000000"] * 3)
+        self.assertEqual([str(w.message)[:40] for w in caught], ["mint.uuids: no column for patient_ssn, w"])
+
     def test_a_frame_without_record_fields_is_refused_at_once(self):
         import dask.dataframe
         import pandas

@@ -70,7 +70,8 @@ class Columns(unittest.TestCase):
             ("no field column", lambda: mint.uuids({"name": ["Jane Doe"]}), ValueError),
             ("unknown errors mode", lambda: mint.uuids(columns_of([JANE]), errors="ignore"), ValueError),
             ("not a table", lambda: mint.uuids([JANE]), TypeError),
-            ("text in a number column", lambda: mint.uuids({"patient_gender": ["2"]}), TypeError),
+            # Texts are judged in number columns (as mintbatch judges them); bytes are no text.
+            ("bytes in a number column", lambda: mint.uuids({"patient_gender": [b"2"]}), TypeError),
             ("number in a text column", lambda: mint.uuids({"patient_ssn": [123456789]}), TypeError),
         ]:
             with self.subTest(what), self.assertRaises(error):
@@ -83,7 +84,7 @@ class Columns(unittest.TestCase):
         with self.assertRaises(mint.RecordError) as caught:
             mint.uuids(data, errors="raise")
         self.assertEqual(caught.exception.row, 5000)
-        data["patient_gender"][4321] = "2"
+        data["patient_gender"][4321] = b"2"
         with self.assertRaisesRegex(TypeError, "patient_gender.*row 4321"):
             mint.uuids(data)
 
@@ -193,8 +194,9 @@ class NumpyColumns(unittest.TestCase):
         data["patient_birth_year"] = numpy.array([1970, 1970], dtype=numpy.uint64)
         self.assertEqual(mint.uuids(data), ["uc1kb3lfu4p3", None])
 
-    def test_bool_and_text_arrays_are_no_numbers(self):
-        for values in (numpy.array([True]), numpy.array(["2"])):
+    def test_bool_and_bytes_arrays_are_no_numbers(self):
+        # (Arrays of str are texts, judged as mintbatch judges them.)
+        for values in (numpy.array([True]), numpy.array([b"2"])):
             with self.subTest(values.dtype), self.assertRaises(TypeError):
                 mint.uuids({"patient_gender": values})
 
