@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The README's and the manual's recipes that join a --key-only output back to
+# The command-line guide's and the manual's recipes that join a --key-only output back to
 # another file, run as printed, on another file with LF and with CR LF line
 # ends (mintbatch accepts both): both give the same lines, with no CR in them.
-# usage: join_recipes.sh MINTBATCH README MANUAL_PAGE EXAMPLES_DIR
+# usage: join_recipes.sh MINTBATCH GUIDE MANUAL_PAGE EXAMPLES_DIR
 set -uo pipefail
 mintbatch=$1
-readme=$2
+guide=$2
 manual=$3
 examples=$4
 work=$(mktemp -d)
@@ -18,11 +18,11 @@ fail() {
   failed=1
 }
 
-# The recipes, as a reader would type them: the README's lines, and the
+# The recipes, as a reader would type them: the guide's lines, and the
 # manual's example lines with their roff escapes read.
-mapfile -t recipes < <(grep -E '^(paste -d,|join -t,)' "$readme"
+mapfile -t recipes < <(grep -E '^(paste -d,|join -t,)' "$guide"
                        grep -E '^\$ (paste|join) ' "$manual" | sed -e 's/^\$ //' -e 's/\\-/-/g' -e "s/\\\\(aq/'/g" -e 's/\\\\/\\/g')
-[ ${#recipes[@]} -ge 3 ] || { echo "FAIL found ${#recipes[@]} recipes, expected the README's two and the manual's"; exit 1; }
+[ ${#recipes[@]} -ge 3 ] || { echo "FAIL found ${#recipes[@]} recipes, expected the guide's two and the manual's"; exit 1; }
 
 # The other file: one line per record of the example, keyed like it.
 printf 'data_record,clinic\n' > other.lf
