@@ -49,6 +49,9 @@
     file: null,
     header: new Uint8Array(0),
     columns: [],         // the header's column names
+    proposed: [],        // by name: each field's column by the by-name rules (-1: none)
+    mappingProblem: '',  // by name: what the engine says is wrong with the mapping
+    mappingCheck: 0,     // the latest mapping check asked for
     keyFile: null,
     keyProblem: null,
     run: null,           // the run going on, if any
@@ -170,12 +173,25 @@
       return;
     }
     state.file = file;
-    let end = head.findIndex((b) => b === 10 || b === 13);
-    if (end < 0) end = head.length;
-    state.header = head.slice(0, end);
+    let found = ',';
+    if (byName()) {
+      // The engine reads the header line by the by-name rules: the columns,
+      // the delimiter and the field each maps to (the dropdowns start there).
+      const answer = await readHeader(head, file.size <= head.length, noColumnsChosen());
+      if (state.file !== file) return;
+      state.header = head.slice(0, answer.length);
+      state.columns = answer.columns;
+      state.proposed = answer.fieldColumns;
+      found = answer.delimiter;
+      $('delimiter-found').textContent = 'Found: ' + DELIMITER_NAMES[found] + '.';
+    } else {
+      let end = head.findIndex((b) => b === 10 || b === 13);
+      if (end < 0) end = head.length;
+      state.header = head.slice(0, end);
+    }
     const text = new TextDecoder('utf-8').decode(head);
-    const rows = previewRows(text.replace(/^\ufeff/, ''), delimiter());
-    state.columns = rows.length > 0 ? rows[0] : [];
+    const rows = previewRows(text.replace(/^\ufeff/, ''), byName() ? found : delimiter());
+    if (!byName()) state.columns = rows.length > 0 ? rows[0] : [];
     $('file-summary').textContent = file.name + ', ' + sizeText(file.size) + '.';
     if (file.size === 0) {
       say('file-error', 'The file "' + file.name + '" is empty: there is nothing to convert.');
@@ -183,6 +199,43 @@
     showPreview(rows);
     buildMapping();
     $('options').hidden = false;
+    checkReady();
+    if (byName()) checkMapping();
+  }
+
+  const DELIMITER_NAMES = { ',': 'comma (,)', ';': 'semicolon (;)', '\t': 'tab', '|': 'vertical bar (|)' };
+
+  const byName = () => Boolean(state.engine && state.engine.features & FEATURE.byName);
+
+  function noColumnsChosen() {
+    return state.engine.fields.map(() => -1);
+  }
+
+  // The header line as the engine reads it with these options (columns
+  // chosen for fields), in the first worker.
+  async function readHeader(bytes, atEnd, columns) {
+    const entry = pool[0];
+    await entry.ready;
+    const opts = options(columns);
+    return ask(entry, { type: 'header', options: opts, bytes, atEnd }, 'header');
+  }
+
+  // By name: asks the engine whether the dropdowns' mapping holds, and says
+  // what is wrong next to the field it is about.
+  async function checkMapping() {
+    const check = ++state.mappingCheck;
+    state.mappingProblem = 'checking';
+    checkReady();
+    const answer = await readHeader(state.header, true, chosenColumns());
+    if (check !== state.mappingCheck) return;
+    state.mappingProblem = answer.maps ? '' : answer.message.trim() || 'These columns cannot be read.';
+    const about = answer.problemFields.filter((field) => field >= 0).map((field) => state.engine.fields[field]);
+    for (const select of document.querySelectorAll('#mapping-fields select')) {
+      const problem = about.includes(select.dataset.field) ? state.mappingProblem : '';
+      say(select.id + '-problem', problem);
+      select.setAttribute('aria-invalid', problem ? 'true' : 'false');
+    }
+    say('mapping-error', about.length === 0 ? state.mappingProblem : '');
     checkReady();
   }
 
@@ -216,8 +269,8 @@
       state.columns.forEach((name, column) => {
         select.append(new Option('Column ' + (column + 1) + ': ' + (name === '' ? '(unnamed)' : name), String(column)));
       });
-      // By position, field i is column i; by name the engine will say.
-      const wanted = byName ? state.columns.findIndex((name) => name.trim().toLowerCase() === field) : index;
+      // By position, field i is column i; by name the engine said.
+      const wanted = byName ? state.proposed[index] : index;
       select.value = wanted >= 0 && wanted < state.columns.length ? String(wanted) : '-1';
       select.dataset.expected = String(index < state.engine.positionalFields ? index : -1);
       const problem = document.createElement('span');
@@ -225,7 +278,8 @@
       problem.id = 'map-' + field + '-problem';
       problem.hidden = true;
       select.setAttribute('aria-describedby', problem.id);
-      select.addEventListener('change', checkReady);
+      select.dataset.proposed = select.value;
+      select.addEventListener('change', () => (byName ? checkMapping() : checkReady()));
       row.append(label, select, problem);
       list.append(row);
     });
@@ -234,6 +288,7 @@
   function mappingProblems() {
     let problems = 0;
     const byName = state.engine.features & FEATURE.byName;
+    if (byName) return state.mappingProblem ? 1 : 0;
     for (const select of document.querySelectorAll('#mapping-fields select')) {
       let problem = '';
       if (!byName && select.value !== select.dataset.expected) {
@@ -288,13 +343,22 @@
 
   // The run ------------------------------------------------------------------
 
-  function options() {
+  // Each field's column in the dropdowns. By name, only a column changed
+  // from the one the rules found is given (as --map FIELD=NAME); the rest
+  // are left to the rules (-1).
+  function chosenColumns() {
     const columns = [];
     const shown = fieldsShown();
     for (let field = 0; field < state.engine.fields.length; ++field) {
       const select = field < shown.length ? $('map-' + shown[field]) : null;
-      columns.push(select ? Number(select.value) : -1);
+      if (!select) columns.push(-1);
+      else if (byName()) columns.push(select.value === select.dataset.proposed ? -1 : Number(select.value));
+      else columns.push(Number(select.value));
     }
+    return columns;
+  }
+
+  function options(columns = chosenColumns()) {
     const code1 = $('gender-1').value.trim();
     const code2 = $('gender-2').value.trim();
     const genderValues = code1 || code2 ? [code1 && code1 + '=1', code2 && code2 + '=2'].filter(Boolean).join(',') : '';
@@ -343,17 +407,68 @@
     1: 'The file could not be read to its end. It may have been changed, moved or deleted while it was read.',
     2: 'The result could not be written: the browser ran out of room for it.',
     3: 'This version cannot use these options yet: it reads the columns in their fixed order, separated by commas.',
+    4: 'The columns cannot be read by name with this mapping.',
+    5: 'The date format or the gender codes cannot be used.',
+    6: 'The report could not be written: the browser ran out of room for it.',
   };
+
+  // The parts of the file. By name, cut only where a record starts, as the
+  // engine's framing of the whole file says (a record may hold quoted line
+  // breaks), each with its line and record numbers; by position, every
+  // PART_SIZE bytes (the workers move each cut to a line start).
+  async function cutParts(file, opts) {
+    const parts = [];
+    if (!opts.byName) {
+      for (let from = 0; from < file.size || parts.length === 0; from += PART_SIZE) {
+        parts.push({ index: parts.length, from, to: Math.min(from + PART_SIZE, file.size), exact: false,
+                     firstLine: 1, firstRecord: 1 });
+      }
+      return parts;
+    }
+    let cuts = [];
+    if (pool.length > 1 && file.size > PART_SIZE) {
+      const entry = pool[0];
+      await entry.ready;
+      const header = await readHeader(state.header, true, opts.columns);
+      const answer = await ask(entry, { type: 'frame', file, delimiter: header.delimiter, partSize: PART_SIZE }, 'frame');
+      if (answer.cuts === null) throw new Error(STATUS_WORDS[1]);
+      cuts = answer.cuts.filter((cut) => cut.offset < file.size);
+    }
+    let from = { offset: 0, line: 1, record: 1 };
+    for (const cut of [...cuts, { offset: file.size }]) {
+      parts.push({ index: parts.length, from: from.offset, to: cut.offset, exact: true,
+                   firstLine: from.line, firstRecord: from.record });
+      from = cut;
+    }
+    return parts;
+  }
 
   async function run() {
     if (!checkReady()) return;
     clearResult();
     const file = state.file;
     const opts = options();
-    const parts = [];
-    for (let from = 0; from < file.size || parts.length === 0; from += PART_SIZE) {
-      parts.push({ index: parts.length, from, to: Math.min(from + PART_SIZE, file.size) });
+    // Finding the parts is part of the run: Cancel stops it too.
+    const framing = { file };
+    state.run = framing;
+    $('run').disabled = true;
+    $('cancel').disabled = false;
+    $('progress').hidden = false;
+    $('progress-bar').value = 0;
+    $('progress-text').textContent = 'Finding where the records start…';
+    let parts;
+    try {
+      parts = await cutParts(file, opts);
+    } catch (e) {
+      if (state.run !== framing) return;
+      state.run = null;
+      say('run-error', e.message);
+      $('progress').hidden = true;
+      $('cancel').disabled = true;
+      checkReady();
+      return;
     }
+    if (state.run !== framing) return;
     const current = {
       file, opts, parts, next: 0, finished: 0, outputs: [], reports: [], counts: [0, 0, 0],
       progress: parts.map(() => ({ bytes: 0, lines: 0 })), started: performance.now(), failed: null,
@@ -404,7 +519,8 @@
             if (current.failed || state.run !== current) return resolve();
             entry.worker.postMessage({
               type: 'part', index: part.index, file, from: part.from, to: part.to, bytes, bytesFrom: part.bytesFrom,
-              header: state.header, firstLine: 1, firstRecord: 1, report: opts.report,
+              header: state.header, firstLine: part.firstLine, firstRecord: part.firstRecord, exact: part.exact,
+              report: opts.report,
             }, [bytes]);
           };
           entry.worker.onmessage = (event) => {

@@ -21,6 +21,12 @@ bool options_set = false;
 web_counts counts;
 mint_key_text key_digits;
 mint::uuid_key key;
+// The last header read for the page, and what is wrong with its mapping.
+header_mapping header;
+char header_message[1024];
+size_t header_length = 0;
+size_t header_line_end = 0;
+web_cut cuts[web_most_cuts];
 
 web_options& current_options() {
     if (!options_set) {
@@ -145,6 +151,70 @@ EMSCRIPTEN_KEEPALIVE int mint_web_run_part(int input_fd, int output_fd, int repo
                            static_cast<int64_t>(first_record)};
     return static_cast<int>(
         run_web_part(current_options(), part, &input, &output, report_fd >= 0 ? &report : nullptr, &counts));
+}
+
+// Reads the header line at the start of the file's first bytes (all of
+// them when at_end) by name with the options set, for the page's dropdowns:
+// 1 when it maps, 0 with a problem (then mint_web_header_message says it and
+// mint_web_header_problem_field names the field it is about, or -1).
+EMSCRIPTEN_KEEPALIVE int mint_web_read_header(const char* bytes, size_t size, int at_end) {
+    return web_read_header(current_options(), bytes, size, at_end != 0, &header, &header_length, &header_line_end,
+                           header_message, sizeof header_message)
+               ? 1
+               : 0;
+}
+
+// The header line's bytes without its line end, and its line end's.
+EMSCRIPTEN_KEEPALIVE double mint_web_header_length(int line_end) {
+    return static_cast<double>(line_end != 0 ? header_line_end : header_length);
+}
+
+// Frames the file read from `input_fd` (see web_frame); returns how many
+// cuts, or -1 on a read error. mint_web_cut gives them.
+EMSCRIPTEN_KEEPALIVE int mint_web_frame(int input_fd, int delimiter, double part_size) {
+    byte_source input = file_source(input_fd);
+    int count = 0;
+    if (!web_frame(static_cast<char>(delimiter), &input, static_cast<int64_t>(part_size), cuts, &count)) return -1;
+    return count;
+}
+
+// Cut `index`: 0 its offset, 1 its first line, 2 its first record.
+EMSCRIPTEN_KEEPALIVE double mint_web_cut(int index, int which) {
+    if (index < 0 || index >= web_most_cuts) return -1;
+    const web_cut& cut = cuts[index];
+    return static_cast<double>(which == 0 ? cut.offset : which == 1 ? cut.first_line : cut.first_record);
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_header_columns() {
+    return static_cast<int>(header.column_count);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* mint_web_header_column(int column) {
+    if (column < 0 || static_cast<size_t>(column) >= header.column_count) return "";
+    return header.names + header.name_start[column];
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_header_delimiter() {
+    return static_cast<unsigned char>(header.delimiter);
+}
+
+EMSCRIPTEN_KEEPALIVE int mint_web_header_field_column(int field) {
+    return field >= 0 && field < web_field_count ? header.column_of[field] : web_no_column;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* mint_web_header_message() {
+    return header_message;
+}
+
+// The fields a problem is about: 0 the first, 1 the other (claimed twice).
+EMSCRIPTEN_KEEPALIVE int mint_web_header_problem_field(int which) {
+    switch (header.problem) {
+        case mapping_problem::missing_column:
+        case mapping_problem::date_and_numbers: return which == 0 ? static_cast<int>(header.field) : -1;
+        case mapping_problem::claimed_twice:
+            return static_cast<int>(which == 0 ? header.field : header.other);
+        default: return -1;
+    }
 }
 
 // The counts of the last part: 0 identified, 1 refused, 2 skipped.

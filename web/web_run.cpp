@@ -1,9 +1,11 @@
 #include "web_run.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "csv_output.h"
 #include "line_converter.h"
+#include "named_convert.h"
 #include "progress.h"
 
 namespace {
@@ -16,6 +18,89 @@ constexpr const char* field_names[web_field_count] = {
 
 // The converter of the part that is running, for web_lines_so_far.
 const line_converter* running = nullptr;
+// By name: the records read so far by the running part.
+int64_t named_records_so_far = 0;
+
+// The header's columns as read with no mapping (for their names), the
+// mapping a part runs with, and the options both are read with: large, so
+// kept here rather than on the stack.
+header_mapping plain_header;
+header_mapping part_header;
+by_name_options named;
+gender_codes genders;
+
+void note_progress(void*, int64_t records, int64_t) {
+    named_records_so_far = records;
+}
+
+// The by-name options for the page's: false when the date format or the
+// gender codes cannot be read, or a mapped column is not in the header.
+bool take_named_options(const web_options& options, const char* header, size_t length) {
+    named = by_name_options{};
+    named.delimiter = options.delimiter;
+    if (!find_date_format(options.date_format, &named.dates)) return false;
+    if (options.gender_values[0] != '\0') {
+        if (!parse_gender_codes(options.gender_values, &genders)) return false;
+        named.genders = &genders;
+    }
+    named.output = options.output == web_output::full               ? named_output::full
+                   : options.output == web_output::drop_identifying ? named_output::drop_identifying
+                                                                    : named_output::key_only;
+    named.key = options.key;
+    named.input_name = "input";
+    named.output_name = "output";
+    named.progress = note_progress;
+    // A column chosen for a field maps the field to the column's name, as
+    // --map does; its name is the header's value, read as the rules read it.
+    bool any_chosen = false;
+    for (int field = 0; field < web_field_count; ++field) any_chosen |= options.column_of_field[field] >= 0;
+    if (any_chosen) {
+        map_header(header, length, options.delimiter, column_choice{}, &plain_header);
+        if (plain_header.problem == mapping_problem::too_many_columns) return false;
+        for (int field = 0; field < web_field_count; ++field) {
+            const int column = options.column_of_field[field];
+            if (column < 0) continue;
+            if (static_cast<size_t>(column) >= plain_header.column_count) return false;
+            named.columns.mapped[field] = plain_header.names + plain_header.name_start[column];
+        }
+    }
+    return true;
+}
+
+web_status named_status_of(named_status status) {
+    switch (status) {
+        case named_status::done: return web_status::done;
+        case named_status::unmapped: return web_status::unmapped;
+        case named_status::read_failed: return web_status::read_failed;
+        case named_status::write_failed: return web_status::write_failed;
+        case named_status::report_failed: return web_status::report_failed;
+    }
+    return web_status::read_failed;
+}
+
+// A part by name: the first reads the header line itself (and writes the
+// output's and the report's headers); a later one starts at a record start
+// with the header's mapping and its numbers.
+web_status run_named_part(const web_options& options, const web_part& part, byte_source* input, byte_sink* output,
+                          byte_sink* report, web_counts* counts) {
+    if (!take_named_options(options, part.header, part.header_length)) return web_status::bad_options;
+    if (!part.first) {
+        if (!map_header(part.header, part.header_length, named.delimiter, named.columns, &part_header)) {
+            return web_status::unmapped;
+        }
+        named.mapping = &part_header;
+        named.first_line = part.first_line;
+        named.first_record = part.first_record;
+    }
+    named_records_so_far = 0;
+    run_counts run = {};
+    const named_status status = convert_by_name(input, output, report, named, &run);
+    named_records_so_far = 0;
+    counts->identified = run.patient_key + run.policy_key + run.zero;
+    counts->refused = run.refused + run.incomplete;
+    counts->skipped = run.skipped;
+    return named_status_of(status);
+}
 
 // Whether the positional reader gives what the options ask for: every field
 // in its own column, ',' and no by-name option.
@@ -45,7 +130,8 @@ const char* web_field_name(web_field field) {
 }
 
 unsigned web_features() {
-    return 0;
+    return web_feature_by_name | web_feature_delimiter | web_feature_date_format | web_feature_gender_values |
+           web_feature_drop_identifying | web_feature_report;
 }
 
 void default_web_options(web_options* options) {
@@ -62,13 +148,75 @@ void default_web_options(web_options* options) {
 }
 
 int64_t web_lines_so_far() {
-    return running != nullptr ? running->processed + running->refused + running->discarded : 0;
+    return running != nullptr ? running->processed + running->refused + running->discarded : named_records_so_far;
+}
+
+bool web_frame(char delimiter, byte_source* input, int64_t part_size, web_cut* cuts, int* count) {
+    *count = 0;
+    static line_reader reader;
+    open_line_reader(&reader, input);
+    int64_t offset = 0;
+    int64_t line = 1;
+    int64_t record = 1;
+    bool header_done = false;
+    int64_t next_cut = part_size;
+    for (;;) {
+        record_scan scan;
+        start_record_scan(&scan, delimiter);
+        size_t length = 0;
+        size_t terminator = 0;
+        for (;;) {
+            const char* data = reader.data + reader.start;
+            if (find_record_end(&scan, data, reader.end - reader.start, reader.at_end, &length, &terminator)) break;
+            // What is scanned is of this record and need not be kept (as a
+            // record too long to read is passed through piece by piece).
+            reader.start += scan.scanned;
+            offset += static_cast<int64_t>(scan.scanned);
+            scan.scanned = 0;
+            if (!fill_line_reader(&reader)) return false;
+        }
+        if (length == 0 && terminator == 0 && reader.at_end && reader.start == reader.end) return true;
+        reader.start += length + terminator;
+        offset += static_cast<int64_t>(length + terminator);
+        line += 1 + scan.line_ends;
+        if (header_done) ++record;
+        header_done = true;
+        if (offset >= next_cut && *count < web_most_cuts) {
+            cuts[(*count)++] = {offset, line, record};
+            next_cut = offset + part_size;
+        }
+    }
+}
+
+bool web_read_header(const web_options& options, const char* bytes, size_t size, bool at_end,
+                     header_mapping* mapping, size_t* length, size_t* line_end, char* message, size_t capacity) {
+    message[0] = '\0';
+    *length = 0;
+    *line_end = 0;
+    by_name_options plain;
+    plain.delimiter = options.delimiter;
+    size_t header_length = 0;
+    if (!read_named_header(bytes, size, at_end, plain, mapping, &header_length, line_end)) {
+        if (mapping->problem == mapping_problem::none) {
+            std::snprintf(message, capacity, "The first line, which names the columns, is too long to read.");
+            return false;
+        }
+    }
+    *length = header_length - *line_end;
+    if (!take_named_options(options, bytes, *length)) {
+        std::snprintf(message, capacity, "The date format, the gender codes or a chosen column cannot be used.");
+        map_header(bytes, *length, options.delimiter, column_choice{}, mapping);
+        return false;
+    }
+    if (map_header(bytes, *length, named.delimiter, named.columns, mapping)) return true;
+    describe_mapping_problem(*mapping, "the file", message, capacity);
+    return false;
 }
 
 web_status run_web_part(const web_options& options, const web_part& part, byte_source* input, byte_sink* output,
                         byte_sink* report, web_counts* counts) {
-    (void)report;  // the positional reader writes no report
     *counts = {0, 0, 0};
+    if (options.by_name) return run_named_part(options, part, input, output, report, counts);
     if (!positional_reader_serves(options)) return web_status::needs_by_name;
 
     line_reader reader;

@@ -4,22 +4,13 @@
 // give it a source and sinks (web_exports.cpp) and run the parts of one file
 // side by side, then put their outputs together in input order.
 //
-// Today the positional reader does the work. The options are those of the
-// by-name stage too (mapping, delimiter, date format, gender codes, outputs,
-// report), so that the page keeps its shape when that stage comes in: until
-// then web_features() says which of them work, and a part run with one that
-// does not fails with web_status::needs_by_name before it writes anything.
-//
-// What the by-name stage is to bring here, so that run_web_part can serve
-// every option: a header reading (the columns, the found delimiter, the
-// mapping of fields by the by-name rules, and what is wrong with it, named),
-// which the page shows as its dropdowns; a conversion of a run of records
-// from any record start, given the header line, with the line and record
-// numbers it starts at (for the report and the key-only output's record
-// numbers); and the framing of records (where a record that may hold quoted
-// line breaks ends), so that the page cuts the file into parts only where
-// a record starts and knows each part's numbers before it runs: one pass
-// over the file that does nothing but frame, ahead of the workers.
+// By name (the page's way, as mintbatch --by-name) the by-name stage does
+// the work (named_convert.h): web_read_header maps the header line for the
+// page to show, and each part is converted from a record start, given the
+// header line and the line and record numbers it starts at. By position the
+// positional reader does, with the options it has (',' and every field in
+// its column); any other fails with web_status::needs_by_name before it
+// writes anything.
 #ifndef MINT_WEB_WEB_RUN_H
 #define MINT_WEB_WEB_RUN_H
 
@@ -27,6 +18,7 @@
 #include <cstdint>
 
 #include "line_stream.h"
+#include "named_csv.h"
 #include "uuid_keyed.h"
 
 // The fields a column can be mapped to: the thirteen columns of the
@@ -80,7 +72,9 @@ struct web_options {
     // ',' ';' '\t' '|', or 0: found from the header line (by name).
     char delimiter;
     // The field's column (0 for the first), or web_no_column when the file
-    // has none. By position, field i is column i.
+    // has none. By position, field i is column i. By name, web_no_column
+    // leaves the field to the by-name rules, and a column maps the field to
+    // that column's name (as --map FIELD=NAME).
     int column_of_field[web_field_count];
     // strftime-like: "%Y-%m-%d" (the default), "%d/%m/%Y", ...; NUL-ended.
     char date_format[16];
@@ -118,7 +112,10 @@ enum class web_status : int {
     done,
     read_failed,
     write_failed,
-    needs_by_name,  // an option this build does not have yet (web_features)
+    needs_by_name,  // an option the positional reader does not have
+    unmapped,       // by name: the header cannot be mapped (web_read_header says why)
+    bad_options,    // by name: a date format or gender codes that cannot be read
+    report_failed,
 };
 
 // Converts the part from `input` into `output` (and the report into
@@ -129,6 +126,31 @@ enum class web_status : int {
 // `counts` is set when it returns, whatever the status.
 web_status run_web_part(const web_options& options, const web_part& part, byte_source* input, byte_sink* output,
                         byte_sink* report, web_counts* counts);
+
+// Reads and maps the header line at the start of `bytes` (the file's
+// first `size` bytes, all of it when `at_end`) by name with the options, as
+// a part would: the columns, the delimiter and each field's column, or the
+// problem (named in `message`, at most capacity - 1 bytes). *length is the
+// header line's bytes without its line end, *line_end its line end's.
+// `mapping` receives everything; false on a problem.
+bool web_read_header(const web_options& options, const char* bytes, size_t size, bool at_end,
+                     header_mapping* mapping, size_t* length, size_t* line_end, char* message, size_t capacity);
+
+// Where a part may start: a record start, with the file's numbers there.
+struct web_cut {
+    int64_t offset;        // the byte the record starts at
+    int64_t first_line;    // its line number
+    int64_t first_record;  // its record number
+};
+constexpr int web_most_cuts = 4096;
+
+// Frames the whole file from `input` (from its first byte, the header line
+// included) with the delimiter the header mapping found, as the by-name
+// reader frames records (quoted line breaks and all): the first record
+// start at or beyond each `part_size` bytes after the previous cut goes into
+// cuts (at most web_most_cuts; the last part then runs to the end).
+// *count receives how many; false on a read error.
+bool web_frame(char delimiter, byte_source* input, int64_t part_size, web_cut* cuts, int* count);
 
 // The records and lines the running part has been through so far, for the
 // page's progress while run_web_part reads (its source calls back into the

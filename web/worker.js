@@ -89,7 +89,7 @@ function makeDevices(M) {
       }
       heapBytes(buffer, offset, bytes.length).set(bytes);
       part.at += bytes.length;
-      postMessage({ type: 'progress', index: part.index, bytes: part.at - part.start,
+      if (part.index >= 0) postMessage({ type: 'progress', index: part.index, bytes: part.at - part.start,
                     lines: M._mint_web_lines_so_far() });
       return bytes.length;
     },
@@ -165,8 +165,8 @@ function applyOptions(options) {
 // A line feed always ends a line, whatever comes before it, so a part that
 // starts there starts with a whole line, as a record of the positional format.
 // (By name, a quoted field may hold line breaks, so a line start need not be
-// a record start: there the page is to cut parts where the by-name reader's
-// framing, run over the file ahead, says a record starts; see web_run.h.)
+// a record start: there the page cuts parts where the by-name reader's
+// framing, run over the file ahead (frame below), says a record starts.)
 function lineStartFrom(source, offset) {
   if (offset <= 0) return 0;
   for (let at = offset - 1; at < source.file.size;) {
@@ -178,14 +178,57 @@ function lineStartFrom(source, offset) {
   return source.file.size;
 }
 
+// The header line read by name with the options, for the page's dropdowns:
+// the columns, the delimiter, each field's column and what is wrong, named.
+function readHeader(options, bytes, atEnd) {
+  const M = engine;
+  applyOptions(options);
+  const maps = withBytes(bytes, (pointer, length) => M._mint_web_read_header(pointer, length, atEnd ? 1 : 0));
+  const columns = [];
+  for (let column = 0; column < M._mint_web_header_columns(); ++column) columns.push(text(M._mint_web_header_column(column)));
+  const fieldColumns = [];
+  for (let field = 0; field < M._mint_web_field_count(); ++field) fieldColumns.push(M._mint_web_header_field_column(field));
+  return {
+    maps: maps === 1, columns, fieldColumns, delimiter: String.fromCharCode(M._mint_web_header_delimiter()),
+    length: M._mint_web_header_length(0), lineEnd: M._mint_web_header_length(1),
+    message: maps === 1 ? '' : text(M._mint_web_header_message()),
+    problemFields: [M._mint_web_header_problem_field(0), M._mint_web_header_problem_field(1)],
+  };
+}
+
+// Where the file's parts may start: record starts, found by the by-name
+// reader's framing over the whole file (a record may hold quoted line
+// breaks, so a line start need not be one), with their numbers.
+function frame(file, delimiter, partSize) {
+  const M = engine;
+  part = { index: -1, source: { file, bytes: new Uint8Array(0), start: 0 }, start: 0, at: 0, end: file.size,
+           readError: null };
+  const input = M.FS.open('/input', 'r');
+  let count;
+  try {
+    count = M._mint_web_frame(input.fd, delimiter.charCodeAt(0), partSize);
+  } finally {
+    M.FS.close(input);
+  }
+  const readError = part.readError;
+  part = null;
+  if (count < 0) return { cuts: null, readError: readError || 'read error' };
+  const cuts = [];
+  for (let index = 0; index < count; ++index) {
+    cuts.push({ offset: M._mint_web_cut(index, 0), line: M._mint_web_cut(index, 1), record: M._mint_web_cut(index, 2) });
+  }
+  return { cuts, readError: null };
+}
+
 function runPart(job) {
   const M = engine;
   const source = { file: job.file, bytes: new Uint8Array(job.bytes), start: job.bytesFrom };
   // The part owns the lines that start in [from, to): they run from the
-  // first line start in it to the first one after it.
+  // first line start in it to the first one after it. By name the page
+  // gives record starts, found by framing.
   const size = job.file.size;
-  const start = Math.min(lineStartFrom(source, job.from), size);
-  const end = job.to >= size ? size : lineStartFrom(source, job.to);
+  const start = job.exact ? job.from : Math.min(lineStartFrom(source, job.from), size);
+  const end = job.exact ? job.to : job.to >= size ? size : lineStartFrom(source, job.to);
   // The output is the input with an identifier a line, about 14 bytes in 50.
   const expected = Math.ceil((Math.max(start, end) - start) * 1.3);
   part = { index: job.index, source, start, at: start, end: Math.max(start, end), readError: null,
@@ -222,6 +265,10 @@ onmessage = (event) => {
       applyOptions(message.options);
       const problem = takeKey(message.keyFile);
       postMessage({ type: 'setup', problem });
+    } else if (message.type === 'header') {
+      postMessage({ type: 'header', id: message.id, ...readHeader(message.options, message.bytes, message.atEnd) });
+    } else if (message.type === 'frame') {
+      postMessage({ type: 'frame', id: message.id, ...frame(message.file, message.delimiter, message.partSize) });
     } else if (message.type === 'part') {
       runPart(message);
     }

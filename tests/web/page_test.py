@@ -1,6 +1,7 @@
 """mint.html in Debian's Chromium, headless: the page picks a generated file
-with hostile lines, runs, and its download must equal mintbatch's output on
-the same file with the same options, byte for byte; no request may leave the
+with hostile lines (and real-looking exports), runs, and its download (and
+report) must equal mintbatch --by-name's on the same file with the same
+options, byte for byte; no request may leave the
 page; every control must be named in the accessibility tree and work from
 the keyboard.
 
@@ -13,8 +14,11 @@ import sys
 import tempfile
 import unittest
 
+from selenium.webdriver.common.by import By
+
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from mint_page import Browser, ProxyTrap  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
 
 ARGS = None
 KEY = "00112233445566778899aabbccddeeff" "0123456789ABCDEF0123456789abcdef\n"
@@ -55,6 +59,18 @@ def hostile_file(generated):
     return text
 
 
+def quoted_breaks_file(generated):
+    """The generated records, read by name, with a notes column whose quoted
+    values hold delimiters, quotes and line breaks of every kind, so that
+    records span lines across the page's part edges."""
+    lines = [line for line in generated.split(b"\n") if line]
+    notes = [b"", b'"line one\nline two"', b'"a, b\r\nc ""d"""', b'"\n\n"', b"plain", b'"x\ry"']
+    out = [lines[0] + b",notes"]
+    for i, record in enumerate(lines[1:]):
+        out.append(record + b"," + notes[i % len(notes)])
+    return b"\r\n".join(out) + b"\r\n"
+
+
 class PageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -81,7 +97,8 @@ class PageTest(unittest.TestCase):
 
     def mintbatch(self, options):
         out = self.scratch / "expected.csv"
-        run = subprocess.run([ARGS.mintbatch, "-j", "1", *options, str(self.input), str(out)], capture_output=True)
+        run = subprocess.run([ARGS.mintbatch, "-j", "1", "--by-name", *options, str(self.input), str(out)],
+                             capture_output=True)
         self.assertEqual(run.returncode, 0, run.stderr)
         return out.read_bytes()
 
@@ -120,7 +137,7 @@ class PageTest(unittest.TestCase):
 
     def test_summary_counts(self):
         self.run_page()
-        verbose = subprocess.run([ARGS.mintbatch, "-v", "-j", "1", str(self.input), str(self.scratch / "v.csv")],
+        verbose = subprocess.run([ARGS.mintbatch, "-v", "-j", "1", "--by-name", str(self.input), str(self.scratch / "v.csv")],
                                  capture_output=True, check=True).stdout.decode("latin-1")
         summary = verbose.strip().splitlines()[-1]
         counts = [self.browser.element(i).text.replace(",", "")
@@ -130,14 +147,17 @@ class PageTest(unittest.TestCase):
 
     def test_mapping_dropdown(self):
         b = self.browser
-        # A field moved to another column: this version reads columns in
-        # their order only, and says so next to the dropdown.
+        # The dropdowns start where the by-name rules put the fields.
+        self.assertEqual(Select(b.element("map-patient_ssn")).first_selected_option.get_attribute("value"), "2")
+        # The SSN moved to the gender's column: one column for two fields,
+        # which the engine says next to the dropdown, and Run waits.
         b.select("map-patient_ssn", "3")
         problem = b.element("map-patient_ssn-problem")
-        self.assertIn("fixed order", problem.text)
+        b.wait(lambda d: problem.is_displayed())
+        self.assertIn("patient_gender", problem.text)
         self.assertFalse(b.element("run").is_enabled())
         b.select("map-patient_ssn", "2")
-        self.assertFalse(problem.is_displayed())
+        b.wait(lambda d: not problem.is_displayed())
         self.assertTrue(b.element("run").is_enabled())
 
     def test_bad_key_is_said_next_to_it(self):
@@ -222,6 +242,101 @@ class PageTest(unittest.TestCase):
             self.assertLessEqual(overflow, 0)
         finally:
             b.driver.set_window_size(size["width"], size["height"])
+
+
+class NamedExportsTest(unittest.TestCase):
+    """Real-looking exports and a file whose records span lines, read by
+    name: the page, with its options and one mapping changed through a
+    dropdown, gives mintbatch --by-name's output and report."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="mint-page-named."))
+        cases = pathlib.Path(__file__).resolve().parent.parent / "batch" / "named_cases"
+        generated = subprocess.run([ARGS.generate, "1500", "11"], check=True, capture_output=True).stdout
+        cls.spanning = cls.scratch / "spanning.csv"
+        cls.spanning.write_bytes(quoted_breaks_file(generated))
+        cls.semicolons = cases / "semicolon_ssn_dob_sex" / "export.csv"
+        cls.tabs = cases / "tabs_bom_iso_dates" / "export.tsv"
+        cls.breaks = cases / "quoted_line_breaks" / "export.csv"
+        cls.key = cls.scratch / "project.key"
+        cls.key.write_text(KEY)
+        cls.key.chmod(0o600)
+        cls.downloads = cls.scratch / "downloads"
+        cls.downloads.mkdir()
+        cls.browser = Browser(cls.downloads)
+        cls.browser.open(ARGS.page, f"#part-size={PART_SIZE}")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+
+    def mintbatch(self, path, options):
+        out = self.scratch / "expected.csv"
+        report = self.scratch / "expected.report.csv"
+        run = subprocess.run([ARGS.mintbatch, "-j", "1", "--by-name", "--report", str(report), *options, str(path),
+                              str(out)], capture_output=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return out.read_bytes(), report.read_bytes()
+
+    def page(self, path, mapping, date_format, genders, output, keyed):
+        b = self.browser
+        b.choose_file(path)
+        for field, column in mapping.items():
+            b.select("map-" + field, column)
+        b.select("date-format", date_format)
+        for box, code in zip(("gender-1", "gender-2"), genders):
+            b.element(box).clear()
+            b.element(box).send_keys(code)
+        b.select("output", output)
+        if not b.element("report").is_selected():
+            b.element("report").click()
+        if keyed:
+            b.choose_key(self.key)
+        elif b.element("key-clear").is_displayed():
+            b.element("key-clear").click()
+        b.wait(lambda d: b.element("run").is_enabled(), 30)
+        self.assertEqual(b.run(), "")
+        results = []
+        for link in ("download-output", "download-report"):
+            path = b.download(link)
+            results.append(path.read_bytes())
+            path.unlink()
+        return tuple(results)
+
+    def test_downloads_equal_mintbatch_by_name(self):
+        outputs = {"0": [], "1": ["--drop-identifying"], "2": ["--key-only"]}
+        cases = [
+            # Semicolons, DD.MM.YYYY and M/F, every field mapped through the dropdowns.
+            (self.semicolons, {"data_record": "0", "patient_name": "1", "patient_ssn": "2", "patient_gender": "3",
+                               "patient_birth_date": "4"}, "%d.%m.%Y", ("M", "F"), "0", False,
+             ["--map", "data_record=PatientID,patient_name=Name,patient_ssn=SSN,patient_gender=Sex,"
+                       "patient_birth_date=DOB", "--date-format", "%d.%m.%Y", "--gender-values", "M=1,F=2"]),
+            # Tabs, a byte order mark and CR LF, without the identifying columns.
+            (self.tabs, {}, "%Y-%m-%d", ("", ""), "1", True, []),
+            (self.breaks, {}, "%Y-%m-%d", ("", ""), "2", True, []),
+            # Records spanning lines across many parts.
+            (self.spanning, {"data_record": "13"}, "%Y-%m-%d", ("", ""), "0", False,
+             ["--map", "data_record=notes"]),
+            # data_record back where the rules put it: no --map.
+            (self.spanning, {"data_record": "0"}, "%Y-%m-%d", ("", ""), "2", True, []),
+        ]
+        for path, mapping, date_format, genders, output, keyed, options in cases:
+            with self.subTest(file=path.name, output=output, keyed=keyed):
+                more = outputs[output] + (["--key-file", str(self.key)] if keyed else [])
+                expected = self.mintbatch(path, options + more)
+                self.assertEqual(self.page(path, mapping, date_format, genders, output, keyed), expected)
+
+    def test_header_shows_delimiter_and_mapping(self):
+        b = self.browser
+        b.choose_file(self.semicolons)
+        self.assertIn("semicolon", b.element("delimiter-found").text)
+        # No column is named patient_name: the engine says so, Run waits.
+        b.wait(lambda d: b.element("map-patient_name-problem").is_displayed()
+               or b.element("mapping-error").is_displayed())
+        self.assertFalse(b.element("run").is_enabled())
+        columns = [o.text for o in b.element("map-patient_name").find_elements(By.TAG_NAME, "option")]
+        self.assertEqual(columns[1:3], ["Column 1: PatientID", "Column 2: Name"])
 
 
 def main():
