@@ -42,7 +42,8 @@ fi
 # "-" leaves one as it is), at most 20 seconds; its outcome goes to standard
 # output: ok (exit 0, no message, the unlimited run's output), memory (the
 # memory message, exit 1, nothing written), loader (the limit stopped the
-# program from being loaded at all, before any of its code runs) or what
+# dynamic loader from loading the program at all, before any of its code
+# runs: a library or the first thread's TLS could not be mapped) or what
 # went wrong. A run takes a fraction of a second.
 outcome() {  # THREADS VMEM_KIB STACK_KIB
   rm -f out.csv
@@ -55,7 +56,8 @@ outcome() {  # THREADS VMEM_KIB STACK_KIB
     echo ok
   elif [ $status = 1 ] && [ "$(cat stdout)" = "Unable to allocate memory." ] && [ ! -s stderr ] && [ ! -e out.csv ]; then
     echo memory
-  elif [ $status = 127 ] && grep -q "error while loading shared libraries" stderr; then
+  elif [ $status = 127 ] && [ ! -e out.csv ] &&
+       grep -q -e "error while loading shared libraries" -e "cannot allocate TLS data structures" stderr; then
     echo loader
   elif [ $status = 124 ]; then
     echo "hang (killed after 20 seconds)"
