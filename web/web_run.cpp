@@ -10,12 +10,6 @@
 
 namespace {
 
-constexpr const char* field_names[web_field_count] = {
-    "data_record",        "patient_name",       "patient_ssn",        "patient_gender",    "patient_birth_year",
-    "patient_birth_month", "patient_birth_day", "policy_name",        "policy_ssn",        "policy_gender",
-    "policy_birth_year",  "policy_birth_month", "policy_birth_day",   "patient_birth_date", "policy_birth_date",
-};
-
 // The converter of the part that is running, for web_lines_so_far.
 const line_converter* running = nullptr;
 // By name: the records read so far by the running part.
@@ -126,7 +120,7 @@ void take_counts(const line_converter& converter, web_counts* counts) {
 
 const char* web_field_name(web_field field) {
     const int index = static_cast<int>(field);
-    return index >= 0 && index < web_field_count ? field_names[index] : nullptr;
+    return index >= 0 && index < web_field_count ? named_field_name(field) : nullptr;
 }
 
 unsigned web_features() {

@@ -21,28 +21,14 @@
 #include "named_csv.h"
 #include "uuid_keyed.h"
 
-// The fields a column can be mapped to: the thirteen columns of the
-// positional format, in its order, then the two date columns that stand for
-// three numbers each when reading by name.
-enum class web_field : int {
-    data_record,
-    patient_name,
-    patient_ssn,
-    patient_gender,
-    patient_birth_year,
-    patient_birth_month,
-    patient_birth_day,
-    policy_name,
-    policy_ssn,
-    policy_gender,
-    policy_birth_year,
-    policy_birth_month,
-    policy_birth_day,
-    patient_birth_date,
-    policy_birth_date,
-};
-constexpr int web_field_count = 15;
+// The fields a column can be mapped to are the by-name reader's: the
+// thirteen columns of the positional format, in its order, then the two date
+// columns that stand for three numbers each.
+using web_field = named_field;
+constexpr int web_field_count = named_field_count;
 constexpr int web_positional_fields = 13;
+static_assert(static_cast<int>(named_field::policy_birth_day) == web_positional_fields - 1,
+              "the positional fields come first");
 
 // The field's name, as a header names it.
 const char* web_field_name(web_field field);
