@@ -20,6 +20,9 @@
   // unless that line is longer (the worker then reads on itself).
   const PART_EDGE = 64 << 10;
   const PREVIEW_BYTES = 64 << 10;
+  // The progress is drawn at most this often (ms): drawing takes time from
+  // the conversion, on machines with few cores.
+  const PROGRESS_EVERY = 200;
   const PREVIEW_ROWS = 5;
 
   const OUTPUTS = [
@@ -61,6 +64,9 @@
   // Workers -----------------------------------------------------------------
 
   let pool = [];
+  // By name, one more worker frames the file: it reads it once, front to
+  // back, and hands each part's bytes on as it cuts them.
+  let framer = null;
   const workerCount = () => Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8));
 
   function startWorker() {
@@ -79,12 +85,15 @@
   function startPool() {
     pool = [];
     for (let i = 0; i < workerCount(); ++i) pool.push(startWorker());
+    framer = startWorker();
     return pool[0].ready;
   }
 
   function stopPool() {
     for (const entry of pool) entry.worker.terminate();
     pool = [];
+    if (framer) framer.worker.terminate();
+    framer = null;
   }
 
   // One request to one worker, answered by one message of `type`.
@@ -213,8 +222,7 @@
 
   // The header line as the engine reads it with these options (columns
   // chosen for fields), in the first worker.
-  async function readHeader(bytes, atEnd, columns) {
-    const entry = pool[0];
+  async function readHeader(bytes, atEnd, columns, entry = pool[0]) {
     await entry.ready;
     const opts = options(columns);
     return ask(entry, { type: 'header', options: opts, bytes, atEnd }, 'header');
@@ -389,10 +397,10 @@
   function showProgress(run) {
     let bytes = 0;
     let lines = 0;
-    for (const p of run.progress) {
+    run.progress.forEach((p) => {
       bytes += p.bytes;
       lines += p.lines;
-    }
+    });
     const share = run.file.size > 0 ? Math.min(1, bytes / run.file.size) : 1;
     const seconds = (performance.now() - run.started) / 1000;
     const rate = seconds > 0 ? lines / seconds : 0;
@@ -412,35 +420,63 @@
     6: 'The report could not be written: the browser ran out of room for it.',
   };
 
-  // The parts of the file. By name, cut only where a record starts, as the
-  // engine's framing of the whole file says (a record may hold quoted line
-  // breaks), each with its line and record numbers; by position, every
-  // PART_SIZE bytes (the workers move each cut to a line start).
-  async function cutParts(file, opts) {
-    const parts = [];
+  const READ_FAILED = (file) => 'The file "' + file.name + '" could not be read to its end. ' +
+    'It may have been changed, moved or deleted while it was read.';
+
+  // The parts of the file, in order, each with its bytes (or null: its
+  // worker reads them itself) and its first line and record numbers. By
+  // name, the framer cuts them where records start (a record may hold quoted
+  // line breaks) as it reads the file; by position, every PART_SIZE bytes
+  // (the workers move each cut to a line start). `ahead` parts are kept
+  // ready, so that reading overlaps converting.
+  async function partsOf(file, opts, ahead, workers, framing, live) {
+    let index = 0;
     if (!opts.byName) {
-      for (let from = 0; from < file.size || parts.length === 0; from += PART_SIZE) {
-        parts.push({ index: parts.length, from, to: Math.min(from + PART_SIZE, file.size), exact: false,
-                     firstLine: 1, firstRecord: 1 });
-      }
-      return parts;
+      let from = 0;
+      const reads = [];
+      const readOne = () => {
+        if (from >= file.size && (from > 0 || index + reads.length > 0)) return;
+        const part = { from, to: Math.min(from + PART_SIZE, file.size), exact: false, firstLine: 1, firstRecord: 1,
+                       bytesFrom: Math.max(0, from - 1) };
+        part.bytes = file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer();
+        reads.push(part);
+        from += PART_SIZE;
+      };
+      return async () => {
+        while (reads.length < ahead && (from < file.size || (from === 0 && index + reads.length === 0))) readOne();
+        const part = reads.shift();
+        if (!part) return null;
+        try {
+          part.bytes = await part.bytes;
+        } catch (e) {
+          throw new Error(READ_FAILED(file));
+        }
+        part.index = index++;
+        return part;
+      };
     }
-    let cuts = [];
-    if (pool.length > 1 && file.size > PART_SIZE) {
-      const entry = pool[0];
-      await entry.ready;
-      const header = await readHeader(state.header, true, opts.columns);
-      const answer = await ask(entry, { type: 'frame', file, delimiter: header.delimiter, partSize: PART_SIZE }, 'frame');
-      if (answer.cuts === null) throw new Error(STATUS_WORDS[1]);
-      cuts = answer.cuts.filter((cut) => cut.offset < file.size);
-    }
-    let from = { offset: 0, line: 1, record: 1 };
-    for (const cut of [...cuts, { offset: file.size }]) {
-      parts.push({ index: parts.length, from: from.offset, to: cut.offset, exact: true,
-                   firstLine: from.line, firstRecord: from.record });
-      from = cut;
-    }
-    return parts;
+    await framing.ready;
+    const header = await readHeader(state.header, true, opts.columns, workers[0]);
+    if (!live()) return async () => null;
+    await ask(framing, { type: 'frame-start', file, delimiter: header.delimiter }, 'frame-started');
+    // The framer answers its requests in turn.
+    let chain = Promise.resolve();
+    let ended = false;
+    const requested = [];
+    const request = () => {
+      const answer = chain.then(() => ask(framing, { type: 'frame-next', partSize: PART_SIZE }, 'framed'));
+      chain = answer.then((framed) => { if (framed.end) ended = true; }, () => { ended = true; });
+      requested.push(answer);
+    };
+    return async () => {
+      while (!ended && requested.length < ahead) request();
+      if (requested.length === 0) return null;
+      const framed = await requested.shift();
+      if (framed.readError) throw new Error(READ_FAILED(file));
+      if (framed.end) return null;
+      return { index: index++, from: framed.from, to: framed.to, exact: true, firstLine: framed.firstLine,
+               firstRecord: framed.firstRecord, bytes: framed.bytes ? framed.bytes.buffer : null, bytesFrom: framed.from };
+    };
   }
 
   async function run() {
@@ -448,47 +484,8 @@
     clearResult();
     const file = state.file;
     const opts = options();
-    // Finding the parts is part of the run: Cancel stops it too.
-    const framing = { file };
-    state.run = framing;
-    $('run').disabled = true;
-    $('cancel').disabled = false;
-    $('progress').hidden = false;
-    $('progress-bar').value = 0;
-    $('progress-text').textContent = 'Finding where the records start…';
-    let parts;
-    try {
-      parts = await cutParts(file, opts);
-    } catch (e) {
-      if (state.run !== framing) return;
-      state.run = null;
-      say('run-error', e.message);
-      $('progress').hidden = true;
-      $('cancel').disabled = true;
-      checkReady();
-      return;
-    }
-    if (state.run !== framing) return;
     const current = {
-      file, opts, parts, next: 0, finished: 0, outputs: [], reports: [], counts: [0, 0, 0],
-      progress: parts.map(() => ({ bytes: 0, lines: 0 })), started: performance.now(), failed: null,
-    };
-    // The parts' bytes are read here, ahead of the workers (a few parts a
-    // worker), so that reading overlaps converting; each goes to its worker
-    // without a copy.
-    const readAhead = 2 * pool.length;
-    const reads = new Map();
-    const readPart = (index) => {
-      if (index >= parts.length || reads.has(index)) return;
-      const part = parts[index];
-      part.bytesFrom = Math.max(0, part.from - 1);
-      reads.set(index, file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer());
-    };
-    const partBytes = (index) => {
-      for (let ahead = index; ahead < index + readAhead; ++ahead) readPart(ahead);
-      const bytes = reads.get(index);
-      reads.delete(index);
-      return bytes;
+      file, opts, outputs: [], reports: [], counts: [0, 0, 0], progress: [], started: performance.now(), failed: null,
     };
     state.run = current;
     $('run').disabled = true;
@@ -498,30 +495,34 @@
     $('progress-text').textContent = 'Starting…';
     $('cancel').focus();
 
+    // The workers of this run: a Cancel replaces them, and what is still
+    // under way here must not reach the new ones.
+    const workers = pool;
+    const live = () => state.run === current;
     try {
-      await Promise.all(pool.map(async (entry) => {
+      const nextPart = await partsOf(file, opts, workers.length + 1, workers, framer, live);
+      if (!live()) return;
+      await Promise.all(workers.map(async (entry) => {
         await entry.ready;
         const setup = await ask(entry, { type: 'setup', options: opts, keyFile: state.keyFile }, 'setup');
         if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
         await new Promise((resolve, reject) => {
           const give = async () => {
             if (current.failed || state.run !== current) return resolve();
-            if (current.next === parts.length) return resolve();
-            const part = parts[current.next++];
-            let bytes;
+            let part;
             try {
-              bytes = await partBytes(part.index);
+              part = await nextPart();
             } catch (e) {
-              current.failed = 'The file "' + file.name + '" could not be read to its end. ' +
-                'It may have been changed, moved or deleted while it was read.';
-              return reject(new Error(current.failed));
+              current.failed = e.message;
+              return reject(e);
             }
-            if (current.failed || state.run !== current) return resolve();
+            if (part === null || current.failed || state.run !== current) return resolve();
+            current.progress[part.index] = { bytes: 0, lines: 0 };
             entry.worker.postMessage({
-              type: 'part', index: part.index, file, from: part.from, to: part.to, bytes, bytesFrom: part.bytesFrom,
-              header: state.header, firstLine: part.firstLine, firstRecord: part.firstRecord, exact: part.exact,
-              report: opts.report,
-            }, [bytes]);
+              type: 'part', index: part.index, file, from: part.from, to: part.to, bytes: part.bytes,
+              bytesFrom: part.bytesFrom, header: state.header, firstLine: part.firstLine,
+              firstRecord: part.firstRecord, exact: part.exact, report: opts.report,
+            }, part.bytes ? [part.bytes] : []);
           };
           entry.worker.onmessage = (event) => {
             const message = event.data;
@@ -530,7 +531,7 @@
               current.progress[message.index].lines = message.lines;
               if (!current.drawing) {
                 current.drawing = true;
-                requestAnimationFrame(() => { current.drawing = false; if (state.run === current) showProgress(current); });
+                setTimeout(() => { current.drawing = false; if (state.run === current) showProgress(current); }, PROGRESS_EVERY);
               }
             } else if (message.type === 'done') {
               if (message.status !== 0) {
@@ -542,7 +543,6 @@
               message.counts.forEach((count, which) => { current.counts[which] += count; });
               current.progress[message.index].bytes = message.bytes;
               current.progress[message.index].lines = message.counts.reduce((a, b) => a + b, 0);
-              ++current.finished;
               give();
             } else if (message.type === 'failed') {
               reject(new Error('The conversion stopped: ' + message.message));

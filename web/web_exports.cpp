@@ -26,7 +26,10 @@ header_mapping header;
 char header_message[1024];
 size_t header_length = 0;
 size_t header_line_end = 0;
-web_cut cuts[web_most_cuts];
+// The framing of the file the page is cutting into parts, and its last cut.
+web_framer framer;
+byte_source frame_input;
+web_cut cut;
 
 web_options& current_options() {
     if (!options_set) {
@@ -169,19 +172,25 @@ EMSCRIPTEN_KEEPALIVE double mint_web_header_length(int line_end) {
     return static_cast<double>(line_end != 0 ? header_line_end : header_length);
 }
 
-// Frames the file read from `input_fd` (see web_frame); returns how many
-// cuts, or -1 on a read error. mint_web_cut gives them.
-EMSCRIPTEN_KEEPALIVE int mint_web_frame(int input_fd, int delimiter, double part_size) {
-    byte_source input = file_source(input_fd);
-    int count = 0;
-    if (!web_frame(static_cast<char>(delimiter), &input, static_cast<int64_t>(part_size), cuts, &count)) return -1;
-    return count;
+// Starts framing the file read from `input_fd` (see next_web_cut).
+EMSCRIPTEN_KEEPALIVE void mint_web_frame_start(int input_fd, int delimiter) {
+    frame_input = file_source(input_fd);
+    start_web_framer(&framer, static_cast<char>(delimiter), &frame_input);
 }
 
-// Cut `index`: 0 its offset, 1 its first line, 2 its first record.
-EMSCRIPTEN_KEEPALIVE double mint_web_cut(int index, int which) {
-    if (index < 0 || index >= web_most_cuts) return -1;
-    const web_cut& cut = cuts[index];
+// The next cut at or beyond byte `until`: 1 found (mint_web_cut gives it),
+// 0 the end of the file, -1 a read error.
+EMSCRIPTEN_KEEPALIVE int mint_web_frame_next(double until) {
+    switch (next_web_cut(&framer, static_cast<int64_t>(until), &cut)) {
+        case web_frame_step::cut: return 1;
+        case web_frame_step::end: return 0;
+        case web_frame_step::read_failed: return -1;
+    }
+    return -1;
+}
+
+// The last cut: 0 its offset, 1 its first line, 2 its first record.
+EMSCRIPTEN_KEEPALIVE double mint_web_cut(int which) {
     return static_cast<double>(which == 0 ? cut.offset : which == 1 ? cut.first_line : cut.first_record);
 }
 

@@ -145,18 +145,20 @@ int64_t web_lines_so_far() {
     return running != nullptr ? running->processed + running->refused + running->discarded : named_records_so_far;
 }
 
-bool web_frame(char delimiter, byte_source* input, int64_t part_size, web_cut* cuts, int* count) {
-    *count = 0;
-    static line_reader reader;
-    open_line_reader(&reader, input);
-    int64_t offset = 0;
-    int64_t line = 1;
-    int64_t record = 1;
-    bool header_done = false;
-    int64_t next_cut = part_size;
+void start_web_framer(web_framer* framer, char delimiter, byte_source* input) {
+    open_line_reader(&framer->reader, input);
+    framer->offset = 0;
+    framer->line = 1;
+    framer->record = 1;
+    framer->header_done = false;
+    framer->delimiter = delimiter;
+}
+
+web_frame_step next_web_cut(web_framer* framer, int64_t until, web_cut* cut) {
+    line_reader& reader = framer->reader;
     for (;;) {
         record_scan scan;
-        start_record_scan(&scan, delimiter);
+        start_record_scan(&scan, framer->delimiter);
         size_t length = 0;
         size_t terminator = 0;
         for (;;) {
@@ -165,19 +167,19 @@ bool web_frame(char delimiter, byte_source* input, int64_t part_size, web_cut* c
             // What is scanned is of this record and need not be kept (as a
             // record too long to read is passed through piece by piece).
             reader.start += scan.scanned;
-            offset += static_cast<int64_t>(scan.scanned);
+            framer->offset += static_cast<int64_t>(scan.scanned);
             scan.scanned = 0;
-            if (!fill_line_reader(&reader)) return false;
+            if (!fill_line_reader(&reader)) return web_frame_step::read_failed;
         }
-        if (length == 0 && terminator == 0 && reader.at_end && reader.start == reader.end) return true;
+        if (length == 0 && terminator == 0 && reader.at_end && reader.start == reader.end) return web_frame_step::end;
         reader.start += length + terminator;
-        offset += static_cast<int64_t>(length + terminator);
-        line += 1 + scan.line_ends;
-        if (header_done) ++record;
-        header_done = true;
-        if (offset >= next_cut && *count < web_most_cuts) {
-            cuts[(*count)++] = {offset, line, record};
-            next_cut = offset + part_size;
+        framer->offset += static_cast<int64_t>(length + terminator);
+        framer->line += 1 + scan.line_ends;
+        if (framer->header_done) ++framer->record;
+        framer->header_done = true;
+        if (framer->offset >= until) {
+            *cut = {framer->offset, framer->line, framer->record};
+            return web_frame_step::cut;
         }
     }
 }

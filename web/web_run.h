@@ -128,15 +128,28 @@ struct web_cut {
     int64_t first_line;    // its line number
     int64_t first_record;  // its record number
 };
-constexpr int web_most_cuts = 4096;
 
-// Frames the whole file from `input` (from its first byte, the header line
-// included) with the delimiter the header mapping found, as the by-name
-// reader frames records (quoted line breaks and all): the first record
-// start at or beyond each `part_size` bytes after the previous cut goes into
-// cuts (at most web_most_cuts; the last part then runs to the end).
-// *count receives how many; false on a read error.
-bool web_frame(char delimiter, byte_source* input, int64_t part_size, web_cut* cuts, int* count);
+// Frames a file from its first byte (the header line included) with the
+// delimiter the header mapping found, as the by-name reader frames records
+// (quoted line breaks and all), one cut at a time: the page reads the file
+// once, through the framing, and hands each part's bytes on as it is cut.
+struct web_framer {
+    line_reader reader;
+    int64_t offset;  // where the next record starts
+    int64_t line;
+    int64_t record;
+    bool header_done;
+    char delimiter;
+};
+
+void start_web_framer(web_framer* framer, char delimiter, byte_source* input);
+
+enum class web_frame_step { cut, end, read_failed };
+
+// Reads on to the first record start at or beyond byte `until`:
+// web_frame_step::cut with *cut set there, or end when the file ends first
+// (its last part runs to its end).
+web_frame_step next_web_cut(web_framer* framer, int64_t until, web_cut* cut);
 
 // The records and lines the running part has been through so far, for the
 // page's progress while run_web_part reads (its source calls back into the

@@ -56,6 +56,7 @@ function collected(collector) {
 // bytes the page gave when they hold it, else read from the file.
 function bytesAt(source, offset) {
   if (offset < source.start || offset >= source.start + source.bytes.length) {
+    if (framing && source === framing.source) return framingSlice(offset);
     const bytes = readSlice(source.file, offset, Math.min(offset + READ_AHEAD, source.file.size));
     if (bytes.length === 0) throw new Error('the file changed while it was read');
     source.bytes = bytes;
@@ -196,33 +197,123 @@ function readHeader(options, bytes, atEnd) {
   };
 }
 
-// Where the file's parts may start: record starts, found by the by-name
-// reader's framing over the whole file (a record may hold quoted line
-// breaks, so a line start need not be one), with their numbers.
-function frame(file, delimiter, partSize) {
+// The framer: one worker reads the file once, front to back, through the
+// by-name reader's framing (a record may hold quoted line breaks, so a line
+// start need not be a record start), and hands on each part's bytes as it is
+// cut at a record start, with the numbers of its first line and record. It
+// holds only the bytes read since the last cut; a part that grows beyond
+// HELD_MOST without one (a huge record) is handed on as a range of the file
+// instead, which its worker reads itself.
+const FRAME_READ = 8 << 20;
+const HELD_MOST = 64 << 20;
+let framing = null;
+
+function startFraming(file, delimiter) {
   const M = engine;
-  part = { index: -1, source: { file, bytes: new Uint8Array(0), start: 0 }, start: 0, at: 0, end: file.size,
-           readError: null };
-  const input = M.FS.open('/input', 'r');
-  let count;
+  if (framing) M.FS.close(framing.input);
+  // The engine reads from the file through `part`, as a part's conversion
+  // does; each slice read is kept until the parts it holds are handed on.
+  const source = { file, bytes: new Uint8Array(0), start: 0 };
+  part = { index: -1, source, start: 0, at: 0, end: file.size, readError: null };
+  framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, held: [], readTo: 0,
+              overflow: false, done: false };
+  M._mint_web_frame_start(framing.input.fd, delimiter.charCodeAt(0));
+}
+
+// Keeps a slice the framing read, until the part that holds its bytes is
+// cut; past HELD_MOST bytes of one part, lets them go (see above).
+function holdSlice(start, bytes) {
+  framing.readTo = start + bytes.length;
+  if (framing.overflow) return;
+  framing.held.push({ start, bytes });
+  if (framing.readTo - Math.max(framing.held[0].start, framing.from) > HELD_MOST) {
+    framing.overflow = true;
+    framing.held = [];
+  }
+}
+
+// The slice of the file at `offset` for the framing: one read ahead (see
+// readAhead), else read here and now.
+function framingSlice(offset) {
+  const source = framing.source;
+  const slice = framing.held.find((held) => held.start <= offset && offset < held.start + held.bytes.length);
+  if (slice) {
+    source.bytes = slice.bytes;
+    source.start = slice.start;
+  } else {
+    const bytes = readSlice(framing.file, offset, Math.min(offset + FRAME_READ, framing.file.size));
+    if (bytes.length === 0) throw new Error('the file changed while it was read');
+    source.bytes = bytes;
+    source.start = offset;
+    holdSlice(offset, bytes);
+  }
+  return source.bytes.subarray(offset - source.start);
+}
+
+// Reads the file on to byte `to` (or its end) before the framing needs it,
+// in large slices and without blocking, which costs the browser less than
+// reading as the framing goes.
+async function readAhead(to) {
+  while (!framing.overflow && framing.readTo < Math.min(to, framing.file.size)) {
+    const start = framing.readTo;
+    const bytes = new Uint8Array(await framing.file.slice(start, Math.min(start + FRAME_READ, framing.file.size))
+      .arrayBuffer());
+    if (bytes.length === 0) throw new Error('the file changed while it was read');
+    holdSlice(start, bytes);
+  }
+}
+
+// The bytes [from, to) from the slices held, in one buffer; the slices
+// wholly before `to` are let go.
+function takeHeld(from, to) {
+  const held = framing.held;
+  const last = held[held.length - 1];
+  // Not all held (a part of a huge record, or the one after it): a range.
+  const whole = held.length > 0 && held[0].start <= from && last.start + last.bytes.length >= to;
+  framing.held = held.filter((slice) => slice.start + slice.bytes.length > to);
+  if (!whole) return null;
+  const bytes = new Uint8Array(to - from);
+  for (const slice of held) {
+    const start = Math.max(from, slice.start);
+    const end = Math.min(to, slice.start + slice.bytes.length);
+    if (start < end) bytes.set(slice.bytes.subarray(start - slice.start, end - slice.start), start - from);
+  }
+  return bytes;
+}
+
+// The next part: the records from the last cut to the first record start at
+// least `partSize` bytes on, or to the end of the file.
+async function nextFramedPart(partSize) {
+  const M = engine;
+  if (framing.done) return { end: true };
+  const from = framing.from;
+  // The part's bytes and what the framing reads beyond its end (a block).
   try {
-    count = M._mint_web_frame(input.fd, delimiter.charCodeAt(0), partSize);
-  } finally {
-    M.FS.close(input);
+    await readAhead(from + partSize + (1 << 20));
+  } catch (e) {
+    // Read where the framing needs it: a failure there is the framing's.
   }
-  const readError = part.readError;
-  part = null;
-  if (count < 0) return { cuts: null, readError: readError || 'read error' };
-  const cuts = [];
-  for (let index = 0; index < count; ++index) {
-    cuts.push({ offset: M._mint_web_cut(index, 0), line: M._mint_web_cut(index, 1), record: M._mint_web_cut(index, 2) });
+  const found = M._mint_web_frame_next(from + partSize);
+  if (found < 0) return { end: true, readError: part.readError || 'read error' };
+  const to = found === 1 ? M._mint_web_cut(0) : framing.file.size;
+  const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record, bytes: takeHeld(from, to) };
+  if (found === 1) {
+    framing.from = to;
+    framing.line = M._mint_web_cut(1);
+    framing.record = M._mint_web_cut(2);
+  } else {
+    framing.done = true;
   }
-  return { cuts, readError: null };
+  // Past a huge record, holding starts again with the next slice read (the
+  // next part, which starts in a slice not held, is a range too).
+  framing.overflow = false;
+  return result;
 }
 
 function runPart(job) {
   const M = engine;
-  const source = { file: job.file, bytes: new Uint8Array(job.bytes), start: job.bytesFrom };
+  const source = { file: job.file, bytes: job.bytes ? new Uint8Array(job.bytes) : new Uint8Array(0),
+                   start: job.bytesFrom };
   // The part owns the lines that start in [from, to): they run from the
   // first line start in it to the first one after it. By name the page
   // gives record starts, found by framing.
@@ -256,7 +347,7 @@ function runPart(job) {
   }, [...outputBytes, ...reportBytes].map((view) => view.buffer));
 }
 
-onmessage = (event) => {
+onmessage = async (event) => {
   const message = event.data;
   try {
     if (message.type === 'key') {
@@ -267,8 +358,12 @@ onmessage = (event) => {
       postMessage({ type: 'setup', problem });
     } else if (message.type === 'header') {
       postMessage({ type: 'header', id: message.id, ...readHeader(message.options, message.bytes, message.atEnd) });
-    } else if (message.type === 'frame') {
-      postMessage({ type: 'frame', id: message.id, ...frame(message.file, message.delimiter, message.partSize) });
+    } else if (message.type === 'frame-start') {
+      startFraming(message.file, message.delimiter);
+      postMessage({ type: 'frame-started' });
+    } else if (message.type === 'frame-next') {
+      const framed = await nextFramedPart(message.partSize);
+      postMessage({ type: 'framed', ...framed }, framed.bytes ? [framed.bytes.buffer] : []);
     } else if (message.type === 'part') {
       runPart(message);
     }
@@ -279,9 +374,46 @@ onmessage = (event) => {
 
 // The engine prints nothing the page shows: refused records are counted,
 // failures come back as statuses, and no value of a record reaches the console.
+// Made-up records in the columns of an export, for warmUp.
+function madeUpRecords(count) {
+  const names = ['Garcia, James', 'Mary Smith', 'Chen Wei', "O'Brien, Aoife", 'Nguyen Thi Lan', 'Ali Hassan'];
+  let text = 'data_record,patient_name,patient_ssn,patient_gender,patient_birth_year,patient_birth_month,' +
+    'patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,policy_birth_day\n';
+  for (let i = 0; i < count; ++i) {
+    const name = names[i % names.length];
+    const ssn = String(100000000 + ((i * 7919) % 899999999));
+    const date = [1930 + (i % 90), 1 + (i % 12), 1 + (i % 28)].join(',');
+    const policy = i % 3 === 0 ? ['"' + names[(i + 1) % names.length] + '"', ssn, 2, date].join(',') : ',,,,,';
+    text += [i, '"' + name + '"', i % 4 === 0 ? '' : ssn, 1 + (i % 2), date, policy].join(',') + '\n';
+  }
+  return new TextEncoder().encode(text);
+}
+
+// Converts made-up records once, at start: the browser compiles the
+// engine's busiest code fully only once it has run a while, so that a first
+// run at the user's file is as quick as any later one. Nothing is kept.
+function warmUp(M) {
+  const bytes = madeUpRecords(10000);
+  applyOptions({ byName: true, delimiter: '', columns: [], dateFormat: '%Y-%m-%d', genderValues: '', output: 0,
+                 report: false });
+  part = { index: -1, source: { file: null, bytes, start: 0 }, start: 0, at: 0, end: bytes.length, readError: null,
+           output: newCollector(1 << 20), report: newCollector(0) };
+  const input = M.FS.open('/input', 'r');
+  const output = M.FS.open('/output', 'w');
+  try {
+    M._mint_web_run_part(input.fd, output.fd, -1, 1, 0, 0, 1, 1);
+  } finally {
+    M.FS.close(input);
+    M.FS.close(output);
+    part = null;
+    M._mint_web_reset_options();
+  }
+}
+
 createMintEngine({ print() {}, printErr() {} }).then((M) => {
   engine = M;
   makeDevices(M);
+  warmUp(M);
   const fields = [];
   for (let field = 0; field < M._mint_web_field_count(); ++field) fields.push(text(M._mint_web_field_name(field)));
   postMessage({ type: 'ready', features: M._mint_web_features(), fields,

@@ -76,7 +76,7 @@ class Browser:
         self.wait(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"), 60)
         return url
 
-    def wait(self, condition, seconds=120):
+    def wait(self, condition, seconds=60):
         return WebDriverWait(self.driver, seconds, poll_frequency=0.05).until(condition)
 
     def element(self, element_id):
@@ -94,13 +94,13 @@ class Browser:
     def select(self, element_id, value):
         Select(self.element(element_id)).select_by_value(value)
 
-    def run(self, seconds=600):
+    def run(self, seconds=60):
         self.element("run").click()
         self.wait(lambda d: not self.element("result").get_attribute("hidden")
                   or self.element("run-error").text, seconds)
         return self.element("run-error").text
 
-    def download(self, link_id, seconds=120):
+    def download(self, link_id, seconds=60):
         """Clicks a download link; answers the downloaded file's path."""
         link = self.element(link_id)
         name = link.get_attribute("download")
