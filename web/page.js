@@ -58,6 +58,7 @@
     keyFile: null,
     keyProblem: null,
     run: null,           // the run going on, if any
+    started: null,       // settles when the engine is ready for the user's files
     downloads: [],       // object URLs to revoke
   };
 
@@ -122,7 +123,9 @@
     return (bytes / 1e9).toFixed(2) + ' GB';
   }
 
-  const number = (value) => Math.round(value).toLocaleString('en-US');
+  // One formatter: making one for each number costs the page's thread.
+  const numberFormat = new Intl.NumberFormat('en-US', { maximumFractionDigits: 0 });
+  const number = (value) => numberFormat.format(Math.round(value));
 
   // The file -----------------------------------------------------------------
 
@@ -167,6 +170,8 @@
   }
 
   async function chooseFile(file) {
+    // A file chosen while the page starts waits for it.
+    await state.started;
     clearResult();
     say('file-error', '');
     state.file = null;
@@ -280,6 +285,12 @@
       // By position, field i is column i; by name the engine said.
       const wanted = byName ? state.proposed[index] : index;
       select.value = wanted >= 0 && wanted < state.columns.length ? String(wanted) : '-1';
+      // By name, a field the rules found a column for can be given another
+      // column, but not none: mintbatch --by-name has no way to say that
+      // either, and the page does nothing it cannot.
+      if (byName && select.value !== '-1') {
+        select.options[0].disabled = true;
+      }
       select.dataset.expected = String(index < state.engine.positionalFields ? index : -1);
       const problem = document.createElement('span');
       problem.className = 'problem';
@@ -320,6 +331,7 @@
   // The key file -------------------------------------------------------------
 
   async function chooseKey(file) {
+    await state.started;
     clearResult();
     state.keyFile = null;
     state.keyProblem = null;
@@ -426,21 +438,22 @@
   // The parts of the file, in order, each with its bytes (or null: its
   // worker reads them itself) and its first line and record numbers. By
   // name, the framer cuts them where records start (a record may hold quoted
-  // line breaks) as it reads the file; by position, every PART_SIZE bytes
+  // line breaks) as it reads the file; by position, every run.partSize bytes
   // (the workers move each cut to a line start). `ahead` parts are kept
   // ready, so that reading overlaps converting.
-  async function partsOf(file, opts, ahead, workers, framing, live) {
+  async function partsOf(run, ahead, workers, framing) {
+    const { file, opts, partSize } = run;
     let index = 0;
     if (!opts.byName) {
       let from = 0;
       const reads = [];
       const readOne = () => {
         if (from >= file.size && (from > 0 || index + reads.length > 0)) return;
-        const part = { from, to: Math.min(from + PART_SIZE, file.size), exact: false, firstLine: 1, firstRecord: 1,
+        const part = { from, to: Math.min(from + partSize, file.size), exact: false, firstLine: 1, firstRecord: 1,
                        bytesFrom: Math.max(0, from - 1) };
         part.bytes = file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer();
         reads.push(part);
-        from += PART_SIZE;
+        from += partSize;
       };
       return async () => {
         while (reads.length < ahead && (from < file.size || (from === 0 && index + reads.length === 0))) readOne();
@@ -456,15 +469,15 @@
       };
     }
     await framing.ready;
-    const header = await readHeader(state.header, true, opts.columns, workers[0]);
-    if (!live()) return async () => null;
+    const header = await readHeader(run.header, true, opts.columns, workers[0]);
+    if (!run.live()) return async () => null;
     await ask(framing, { type: 'frame-start', file, delimiter: header.delimiter }, 'frame-started');
     // The framer answers its requests in turn.
     let chain = Promise.resolve();
     let ended = false;
     const requested = [];
     const request = () => {
-      const answer = chain.then(() => ask(framing, { type: 'frame-next', partSize: PART_SIZE }, 'framed'));
+      const answer = chain.then(() => ask(framing, { type: 'frame-next', partSize }, 'framed'));
       chain = answer.then((framed) => { if (framed.end) ended = true; }, () => { ended = true; });
       requested.push(answer);
     };
@@ -479,13 +492,110 @@
     };
   }
 
+  // The parts' outputs, put together in input order as they come, into one
+  // Blob the browser builds from a stream: it takes the bytes in large
+  // pieces and keeps them its own way (on disk when they are many), which
+  // costs it far less than a Blob made of each part's, and the page holds
+  // only the parts that finished ahead of an earlier one.
+  function orderedResult() {
+    let controller;
+    const stream = new ReadableStream({ start(c) { controller = c; } });
+    const blob = new Response(stream, { headers: { 'Content-Type': 'text/csv' } }).blob();
+    blob.catch(() => {});
+    const waiting = new Map();
+    let next = 0;
+    return {
+      blob,
+      size: 0,
+      put(index, pieces) {
+        for (const piece of pieces) this.size += piece.length;
+        waiting.set(index, pieces);
+        while (waiting.has(next)) {
+          for (const piece of waiting.get(next)) if (piece.length > 0) controller.enqueue(piece);
+          waiting.delete(next);
+          ++next;
+        }
+      },
+      close() { controller.close(); },
+      abandon() {
+        waiting.clear();
+        try { controller.error(new Error('abandoned')); } catch (e) { /* closed already */ }
+      },
+    };
+  }
+
+  // Converts run.file with run.opts on the workers, cutting the file by
+  // run.partSize: each part's output goes into run.output in input order,
+  // its report and counts into run. Nothing more is given out once
+  // run.live() is false (a Cancel).
+  async function convert(run, workers, framing) {
+    const { file, opts } = run;
+    const nextPart = await partsOf(run, workers.length + 1, workers, framing);
+    if (!run.live()) return;
+    await Promise.all(workers.map(async (entry) => {
+      await entry.ready;
+      const setup = await ask(entry, { type: 'setup', options: opts, keyFile: run.keyFile }, 'setup');
+      if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
+      await new Promise((resolve, reject) => {
+        const give = async () => {
+          if (run.failed || !run.live()) return resolve();
+          let part;
+          try {
+            part = await nextPart();
+          } catch (e) {
+            run.failed = e.message;
+            return reject(e);
+          }
+          if (part === null || run.failed || !run.live()) return resolve();
+          run.progress[part.index] = { bytes: 0, lines: 0 };
+          entry.worker.postMessage({
+            type: 'part', index: part.index, file, from: part.from, to: part.to, bytes: part.bytes,
+            bytesFrom: part.bytesFrom, header: run.header, firstLine: part.firstLine,
+            firstRecord: part.firstRecord, exact: part.exact, report: opts.report,
+          }, part.bytes ? [part.bytes] : []);
+        };
+        entry.worker.onmessage = (event) => {
+          const message = event.data;
+          if (message.type === 'progress') {
+            run.progress[message.index].bytes = message.bytes;
+            run.progress[message.index].lines = message.lines;
+            run.onProgress();
+          } else if (message.type === 'done') {
+            if (message.status !== 0) {
+              run.failed = STATUS_WORDS[message.status] || 'The conversion failed.';
+              return reject(new Error(run.failed));
+            }
+            run.output.put(message.index, message.output);
+            run.reports[message.index] = new Blob(message.report);
+            message.counts.forEach((count, which) => { run.counts[which] += count; });
+            run.progress[message.index].bytes = message.bytes;
+            run.progress[message.index].lines = message.counts.reduce((a, b) => a + b, 0);
+            give();
+          } else if (message.type === 'failed') {
+            reject(new Error('The conversion stopped: ' + message.message));
+          }
+        };
+        give();
+      });
+    }));
+  }
+
+  function newRun(file, opts, header, keyFile, partSize) {
+    return { file, opts, header, keyFile, partSize, output: orderedResult(), reports: [], counts: [0, 0, 0],
+             progress: [], started: performance.now(), failed: null, live: () => true, onProgress: () => {} };
+  }
+
   async function run() {
     if (!checkReady()) return;
     clearResult();
-    const file = state.file;
-    const opts = options();
-    const current = {
-      file, opts, outputs: [], reports: [], counts: [0, 0, 0], progress: [], started: performance.now(), failed: null,
+    const current = newRun(state.file, options(), state.header, state.keyFile, PART_SIZE);
+    // A Cancel replaces the workers, and what is still under way for this
+    // run must not reach the new ones.
+    current.live = () => state.run === current;
+    current.onProgress = () => {
+      if (current.drawing) return;
+      current.drawing = true;
+      setTimeout(() => { current.drawing = false; if (current.live()) showProgress(current); }, PROGRESS_EVERY);
     };
     state.run = current;
     $('run').disabled = true;
@@ -494,67 +604,13 @@
     $('progress-bar').value = 0;
     $('progress-text').textContent = 'Starting…';
     $('cancel').focus();
-
-    // The workers of this run: a Cancel replaces them, and what is still
-    // under way here must not reach the new ones.
-    const workers = pool;
-    const live = () => state.run === current;
     try {
-      const nextPart = await partsOf(file, opts, workers.length + 1, workers, framer, live);
-      if (!live()) return;
-      await Promise.all(workers.map(async (entry) => {
-        await entry.ready;
-        const setup = await ask(entry, { type: 'setup', options: opts, keyFile: state.keyFile }, 'setup');
-        if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
-        await new Promise((resolve, reject) => {
-          const give = async () => {
-            if (current.failed || state.run !== current) return resolve();
-            let part;
-            try {
-              part = await nextPart();
-            } catch (e) {
-              current.failed = e.message;
-              return reject(e);
-            }
-            if (part === null || current.failed || state.run !== current) return resolve();
-            current.progress[part.index] = { bytes: 0, lines: 0 };
-            entry.worker.postMessage({
-              type: 'part', index: part.index, file, from: part.from, to: part.to, bytes: part.bytes,
-              bytesFrom: part.bytesFrom, header: state.header, firstLine: part.firstLine,
-              firstRecord: part.firstRecord, exact: part.exact, report: opts.report,
-            }, part.bytes ? [part.bytes] : []);
-          };
-          entry.worker.onmessage = (event) => {
-            const message = event.data;
-            if (message.type === 'progress') {
-              current.progress[message.index].bytes = message.bytes;
-              current.progress[message.index].lines = message.lines;
-              if (!current.drawing) {
-                current.drawing = true;
-                setTimeout(() => { current.drawing = false; if (state.run === current) showProgress(current); }, PROGRESS_EVERY);
-              }
-            } else if (message.type === 'done') {
-              if (message.status !== 0) {
-                current.failed = STATUS_WORDS[message.status] || 'The conversion failed.';
-                return reject(new Error(current.failed));
-              }
-              current.outputs[message.index] = new Blob(message.output);
-              current.reports[message.index] = new Blob(message.report);
-              message.counts.forEach((count, which) => { current.counts[which] += count; });
-              current.progress[message.index].bytes = message.bytes;
-              current.progress[message.index].lines = message.counts.reduce((a, b) => a + b, 0);
-              give();
-            } else if (message.type === 'failed') {
-              reject(new Error('The conversion stopped: ' + message.message));
-            }
-          };
-          give();
-        });
-      }));
-      if (state.run !== current) return;
+      await convert(current, pool, framer);
+      if (!current.live()) return;
       await finish(current);
     } catch (e) {
-      if (state.run !== current) return;
+      current.output.abandon();
+      if (!current.live()) return;
       state.run = null;
       stopPool();
       startPool();
@@ -566,18 +622,54 @@
     }
   }
 
+  // Made-up records in the columns of an export.
+  function madeUpFile(count) {
+    const names = ['"Garcia, James"', 'Mary Smith', 'Chen Wei', '"O\'Brien, Aoife"', 'Nguyen Thi Lan', 'Ali Hassan'];
+    const lines = ['data_record,patient_name,patient_ssn,patient_gender,patient_birth_date,policy_name,policy_ssn,' +
+                   'policy_gender,policy_birth_date'];
+    for (let i = 0; i < count; ++i) {
+      const ssn = String(100000000 + ((i * 7919) % 899999999));
+      const date = (1930 + (i % 90)) + '-' + String(1 + (i % 12)).padStart(2, '0') + '-' + String(1 + (i % 28)).padStart(2, '0');
+      const policy = i % 3 === 0 ? [names[(i + 1) % names.length], ssn, 2, date] : ['', '', '', ''];
+      lines.push([i, names[i % names.length], i % 4 === 0 ? '' : ssn, 1 + (i % 2), date, ...policy].join(','));
+    }
+    const header = new TextEncoder().encode(lines[0]);
+    return { file: new File([lines.join('\r\n') + '\r\n'], 'made-up.csv', { type: 'text/csv' }), header };
+  }
+
+  // Runs made-up records through the whole conversion once, in small parts
+  // and with a report, and throws the result away: the browser does much
+  // of its setting up (compiling the engine fully, the workers' messages,
+  // reading files, building results) on first use, which would otherwise
+  // slow the user's first run.
+  async function warmUp() {
+    const { file, header } = madeUpFile(3000);
+    const opts = { byName: true, delimiter: '', columns: state.engine.fields.map(() => -1), dateFormat: '%Y-%m-%d',
+                   genderValues: '', output: 0, report: true };
+    const made = newRun(file, opts, header, null, 16 << 10);
+    try {
+      await convert(made, pool, framer);
+      made.output.close();
+      await made.output.blob;
+    } catch (e) {
+      made.output.abandon();
+    }
+  }
+
   async function finish(current) {
     const seconds = (performance.now() - current.started) / 1000;
     const base = baseName(current.file.name);
     const output = OUTPUTS.find((o) => o.value === current.opts.output);
-    const result = new Blob(current.outputs, { type: 'text/csv' });
+    current.output.close();
     // The browser keeps the result until it is saved, within limits of its
     // own: a result beyond them cannot be read, and its download would fail
     // without a word.
+    let result;
     try {
+      result = await current.output.blob;
       if (result.size > 0) await result.slice(result.size - 1).arrayBuffer();
     } catch (e) {
-      throw new Error('The result (' + sizeText(result.size) + ') is larger than this browser can keep for a ' +
+      throw new Error('The result (' + sizeText(current.output.size) + ') is larger than this browser can keep for a ' +
         'download. Convert the file in smaller pieces, or with the mintbatch program.');
     }
     if (state.run !== current) return;
@@ -616,6 +708,7 @@
 
   function cancel() {
     if (!state.run) return;
+    state.run.output.abandon();
     state.run = null;
     stopPool();
     startPool();
@@ -675,9 +768,14 @@
     }
     $('drop').addEventListener('dragleave', () => $('drop').classList.remove('over'));
     $('drop').addEventListener('drop', onDrop);
+    let ready;
+    state.started = new Promise((resolve) => { ready = resolve; });
     try {
       state.engine = await startPool();
+      await warmUp();
+      ready();
     } catch (e) {
+      state.engine = null;
       say('file-error', 'This page could not start its engine in this browser: ' + e.message);
       return;
     }

@@ -159,6 +159,14 @@ class PageTest(unittest.TestCase):
         b.select("map-patient_ssn", "2")
         b.wait(lambda d: not problem.is_displayed())
         self.assertTrue(b.element("run").is_enabled())
+        # A field the rules found a column for cannot be left without one
+        # (mintbatch cannot either); one they found none for can.
+        def no_column(field):
+            return Select(b.element("map-" + field)).options[0]
+        self.assertEqual(no_column("patient_ssn").get_attribute("value"), "-1")
+        self.assertFalse(no_column("patient_ssn").is_enabled())
+        self.assertTrue(no_column("patient_birth_date").is_enabled())
+        self.assertTrue(no_column("patient_birth_date").is_selected())
 
     def test_bad_key_is_said_next_to_it(self):
         b = self.browser
@@ -279,9 +287,9 @@ class NamedExportsTest(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         return out.read_bytes(), report.read_bytes()
 
-    def page(self, path, mapping, date_format, genders, output, keyed):
+    def page(self, path, mapping, date_format, genders, output, keyed, choose=None):
         b = self.browser
-        b.choose_file(path)
+        (choose or b.choose_file)(path)
         for field, column in mapping.items():
             b.select("map-" + field, column)
         b.select("date-format", date_format)
@@ -326,6 +334,39 @@ class NamedExportsTest(unittest.TestCase):
                 more = outputs[output] + (["--key-file", str(self.key)] if keyed else [])
                 expected = self.mintbatch(path, options + more)
                 self.assertEqual(self.page(path, mapping, date_format, genders, output, keyed), expected)
+
+    def drop_file(self, path):
+        """Drops the file on the page, as the browser hands a drop over: a
+        DataTransfer that holds it (taken from a second file input)."""
+        b = self.browser
+        summary = b.element("file-summary").text
+        b.driver.execute_script("""
+            const input = document.createElement('input');
+            input.type = 'file';
+            input.id = 'drop-source';
+            document.body.append(input);""")
+        b.element("drop-source").send_keys(str(path.resolve()))
+        b.driver.execute_script("""
+            const data = new DataTransfer();
+            data.items.add(document.getElementById('drop-source').files[0]);
+            const zone = document.getElementById('drop');
+            for (const type of ['dragenter', 'dragover', 'drop']) {
+              zone.dispatchEvent(new DragEvent(type, {dataTransfer: data, bubbles: true, cancelable: true}));
+            }
+            document.getElementById('drop-source').remove();""")
+        b.wait(lambda d: b.element("file-summary").text not in ("", summary))
+        self.assertNotIn("over", b.element("drop").get_attribute("class"))
+
+    def test_dropped_file(self):
+        self.browser.choose_file(self.breaks)
+        options = ["--map", "data_record=PatientID,patient_name=Name,patient_ssn=SSN,patient_gender=Sex,"
+                   "patient_birth_date=DOB", "--date-format", "%d.%m.%Y", "--gender-values", "M=1,F=2", "--key-only"]
+        expected = self.mintbatch(self.semicolons, options)
+        mapping = {"data_record": "0", "patient_name": "1", "patient_ssn": "2", "patient_gender": "3",
+                   "patient_birth_date": "4"}
+        got = self.page(self.semicolons, mapping, "%d.%m.%Y", ("M", "F"), "2", False, choose=self.drop_file)
+        self.assertIn(self.semicolons.name, self.browser.element("file-summary").text)
+        self.assertEqual(got, expected)
 
     def test_header_shows_delimiter_and_mapping(self):
         b = self.browser
