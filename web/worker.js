@@ -200,11 +200,17 @@ function readHeader(options, bytes, atEnd) {
 // The framer: one worker reads the file once, front to back, through the
 // by-name reader's framing (a record may hold quoted line breaks, so a line
 // start need not be a record start), and hands on each part's bytes as it is
-// cut at a record start, with the numbers of its first line and record. It
-// holds only the bytes read since the last cut; a part that grows beyond
-// HELD_MOST without one (a huge record) is handed on as a range of the file
-// instead, which its worker reads itself.
-const FRAME_READ = 8 << 20;
+// cut at a record start, with the numbers of its first line and record.
+//
+// Each part is read as one slice from where it starts, a little longer than
+// a part (FRAME_MARGIN: the framing reads in blocks, and the part ends at
+// the first record start beyond its size), and that slice is handed on whole
+// to its worker, without a copy: copying costs more than reading the margin
+// twice. A part that does not fit its slice (a long record) is put together
+// from the slices read for it, or, beyond HELD_MOST, handed on as a range of
+// the file that its worker reads itself.
+const FRAME_MARGIN = 512 << 10;
+const FRAME_READ = 1 << 20;
 const HELD_MOST = 64 << 20;
 let framing = null;
 
@@ -212,31 +218,26 @@ function startFraming(file, delimiter) {
   const M = engine;
   if (framing) M.FS.close(framing.input);
   // The engine reads from the file through `part`, as a part's conversion
-  // does; each slice read is kept until the parts it holds are handed on.
+  // does, from the slices read (framingSlice).
   const source = { file, bytes: new Uint8Array(0), start: 0 };
   part = { index: -1, source, start: 0, at: 0, end: file.size, readError: null };
-  framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, held: [], readTo: 0,
-              overflow: false, done: false };
+  framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, slices: [], done: false };
   M._mint_web_frame_start(framing.input.fd, delimiter.charCodeAt(0));
 }
 
-// Keeps a slice the framing read, until the part that holds its bytes is
-// cut; past HELD_MOST bytes of one part, lets them go (see above).
-function holdSlice(start, bytes) {
-  framing.readTo = start + bytes.length;
-  if (framing.overflow) return;
-  framing.held.push({ start, bytes });
-  if (framing.readTo - Math.max(framing.held[0].start, framing.from) > HELD_MOST) {
-    framing.overflow = true;
-    framing.held = [];
-  }
+function keepSlice(start, bytes) {
+  framing.slices.push({ start, bytes });
+  let held = 0;
+  for (const slice of framing.slices) held += slice.bytes.length;
+  // A record too long to hold: only the slice being read is kept.
+  if (held > HELD_MOST) framing.slices = [framing.slices[framing.slices.length - 1]];
 }
 
-// The slice of the file at `offset` for the framing: one read ahead (see
-// readAhead), else read here and now.
+// The slice of the file at `offset` for the framing: the part's, read
+// ahead, or else one read here and now.
 function framingSlice(offset) {
   const source = framing.source;
-  const slice = framing.held.find((held) => held.start <= offset && offset < held.start + held.bytes.length);
+  const slice = framing.slices.find((held) => held.start <= offset && offset < held.start + held.bytes.length);
   if (slice) {
     source.bytes = slice.bytes;
     source.start = slice.start;
@@ -245,39 +246,37 @@ function framingSlice(offset) {
     if (bytes.length === 0) throw new Error('the file changed while it was read');
     source.bytes = bytes;
     source.start = offset;
-    holdSlice(offset, bytes);
+    keepSlice(offset, bytes);
   }
   return source.bytes.subarray(offset - source.start);
 }
 
-// Reads the file on to byte `to` (or its end) before the framing needs it,
-// in large slices and without blocking, which costs the browser less than
-// reading as the framing goes.
-async function readAhead(to) {
-  while (!framing.overflow && framing.readTo < Math.min(to, framing.file.size)) {
-    const start = framing.readTo;
-    const bytes = new Uint8Array(await framing.file.slice(start, Math.min(start + FRAME_READ, framing.file.size))
-      .arrayBuffer());
-    if (bytes.length === 0) throw new Error('the file changed while it was read');
-    holdSlice(start, bytes);
+// The part's bytes [from, to): its own slice, whole (its worker reads only
+// to `to`), or the slices read for it put together, or null (a range). The
+// slices the framing needs no more are let go.
+function takePart(from, to) {
+  const slices = framing.slices;
+  let bytes = null;
+  const own = slices.find((slice) => slice.start === from && slice.start + slice.bytes.length >= to);
+  if (own) {
+    bytes = own.bytes;
+  } else {
+    const covering = slices.filter((slice) => slice.start < to && slice.start + slice.bytes.length > from);
+    let at = from;
+    for (const slice of covering) if (slice.start <= at) at = Math.max(at, slice.start + slice.bytes.length);
+    if (at >= to) {
+      bytes = new Uint8Array(to - from);
+      for (const slice of covering) {
+        const start = Math.max(from, slice.start);
+        const end = Math.min(to, slice.start + slice.bytes.length);
+        bytes.set(slice.bytes.subarray(start - slice.start, end - slice.start), start - from);
+      }
+    }
   }
-}
-
-// The bytes [from, to) from the slices held, in one buffer; the slices
-// wholly before `to` are let go.
-function takeHeld(from, to) {
-  const held = framing.held;
-  const last = held[held.length - 1];
-  // Not all held (a part of a huge record, or the one after it): a range.
-  const whole = held.length > 0 && held[0].start <= from && last.start + last.bytes.length >= to;
-  framing.held = held.filter((slice) => slice.start + slice.bytes.length > to);
-  if (!whole) return null;
-  const bytes = new Uint8Array(to - from);
-  for (const slice of held) {
-    const start = Math.max(from, slice.start);
-    const end = Math.min(to, slice.start + slice.bytes.length);
-    if (start < end) bytes.set(slice.bytes.subarray(start - slice.start, end - slice.start), start - from);
-  }
+  // The next part's bytes are read from its start; a slice handed on is
+  // no longer here to read from.
+  framing.slices = slices.filter((slice) => slice !== own && slice.start + slice.bytes.length > to);
+  if (framing.source.bytes === (own && own.bytes)) framing.source.bytes = new Uint8Array(0);
   return bytes;
 }
 
@@ -287,16 +286,22 @@ async function nextFramedPart(partSize) {
   const M = engine;
   if (framing.done) return { end: true };
   const from = framing.from;
-  // The part's bytes and what the framing reads beyond its end (a block).
-  try {
-    await readAhead(from + partSize + (1 << 20));
-  } catch (e) {
-    // Read where the framing needs it: a failure there is the framing's.
+  // The part's slice, read without blocking (which costs the browser less
+  // than reading as the framing goes).
+  if (!framing.slices.some((slice) => slice.start === from)) {
+    try {
+      const end = Math.min(from + partSize + FRAME_MARGIN, framing.file.size);
+      const bytes = new Uint8Array(await framing.file.slice(from, end).arrayBuffer());
+      if (bytes.length > 0) keepSlice(from, bytes);
+    } catch (e) {
+      // Read where the framing needs it: a failure there is the framing's.
+    }
   }
   const found = M._mint_web_frame_next(from + partSize);
   if (found < 0) return { end: true, readError: part.readError || 'read error' };
   const to = found === 1 ? M._mint_web_cut(0) : framing.file.size;
-  const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record, bytes: takeHeld(from, to) };
+  const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record,
+                   bytes: takePart(from, to) };
   if (found === 1) {
     framing.from = to;
     framing.line = M._mint_web_cut(1);
@@ -304,9 +309,6 @@ async function nextFramedPart(partSize) {
   } else {
     framing.done = true;
   }
-  // Past a huge record, holding starts again with the next slice read (the
-  // next part, which starts in a slice not held, is a range too).
-  framing.overflow = false;
   return result;
 }
 
