@@ -10,12 +10,15 @@
 
   // Parts of this many bytes: enough that a part's start costs little, small
   // enough that the workers finish close together and memory stays small.
-  // Tests ask for small parts (#part-size=N in the address), so that small
-  // files cross many part edges.
-  const PART_SIZE = (() => {
-    const asked = /(?:^#|&)part-size=(\d+)/.exec(location.hash);
-    return asked && Number(asked[1]) >= 1 ? Number(asked[1]) : 4 << 20;
-  })();
+  // Tests ask for small sizes in the address (#part-size=N&frame-margin=N
+  // &held-most=N), so that small files cross many part edges and take the
+  // framing's rarer ways (see worker.js).
+  const asked = (name, otherwise) => {
+    const found = new RegExp('(?:^#|&)' + name + '=(\\d+)').exec(location.hash);
+    return found && Number(found[1]) >= 1 ? Number(found[1]) : otherwise;
+  };
+  const PART_SIZE = asked('part-size', 4 << 20);
+  const FRAMING = { margin: asked('frame-margin', 0), heldMost: asked('held-most', 0) };
   // A part is read with this much more, which holds where its last line ends
   // unless that line is longer (the worker then reads on itself).
   const PART_EDGE = 64 << 10;
@@ -471,7 +474,7 @@
     await framing.ready;
     const header = await readHeader(run.header, true, opts.columns, workers[0]);
     if (!run.live()) return async () => null;
-    await ask(framing, { type: 'frame-start', file, delimiter: header.delimiter }, 'frame-started');
+    await ask(framing, { type: 'frame-start', file, delimiter: header.delimiter, ...FRAMING }, 'frame-started');
     // The framer answers its requests in turn.
     let chain = Promise.resolve();
     let ended = false;

@@ -214,14 +214,15 @@ const FRAME_READ = 1 << 20;
 const HELD_MOST = 64 << 20;
 let framing = null;
 
-function startFraming(file, delimiter) {
+function startFraming(file, delimiter, margin, heldMost) {
   const M = engine;
   if (framing) M.FS.close(framing.input);
   // The engine reads from the file through `part`, as a part's conversion
   // does, from the slices read (framingSlice).
   const source = { file, bytes: new Uint8Array(0), start: 0 };
   part = { index: -1, source, start: 0, at: 0, end: file.size, readError: null };
-  framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, slices: [], done: false };
+  framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, slices: [], done: false,
+              margin: margin || FRAME_MARGIN, heldMost: heldMost || HELD_MOST };
   M._mint_web_frame_start(framing.input.fd, delimiter.charCodeAt(0));
 }
 
@@ -230,7 +231,7 @@ function keepSlice(start, bytes) {
   let held = 0;
   for (const slice of framing.slices) held += slice.bytes.length;
   // A record too long to hold: only the slice being read is kept.
-  if (held > HELD_MOST) framing.slices = [framing.slices[framing.slices.length - 1]];
+  if (held > framing.heldMost) framing.slices = [framing.slices[framing.slices.length - 1]];
 }
 
 // The slice of the file at `offset` for the framing: the part's, read
@@ -290,7 +291,7 @@ async function nextFramedPart(partSize) {
   // than reading as the framing goes).
   if (!framing.slices.some((slice) => slice.start === from)) {
     try {
-      const end = Math.min(from + partSize + FRAME_MARGIN, framing.file.size);
+      const end = Math.min(from + partSize + framing.margin, framing.file.size);
       const bytes = new Uint8Array(await framing.file.slice(from, end).arrayBuffer());
       if (bytes.length > 0) keepSlice(from, bytes);
     } catch (e) {
@@ -361,7 +362,7 @@ onmessage = async (event) => {
     } else if (message.type === 'header') {
       postMessage({ type: 'header', id: message.id, ...readHeader(message.options, message.bytes, message.atEnd) });
     } else if (message.type === 'frame-start') {
-      startFraming(message.file, message.delimiter);
+      startFraming(message.file, message.delimiter, message.margin, message.heldMost);
       postMessage({ type: 'frame-started' });
     } else if (message.type === 'frame-next') {
       const framed = await nextFramedPart(message.partSize);

@@ -72,6 +72,8 @@ class Browser:
 
     def open(self, page, fragment=""):
         url = pathlib.Path(page).resolve().as_uri() + fragment
+        # A new fragment alone would not load the page again.
+        self.driver.get("about:blank")
         self.driver.get(url)
         self.wait(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"), 60)
         return url

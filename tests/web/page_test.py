@@ -59,12 +59,15 @@ def hostile_file(generated):
     return text
 
 
-def quoted_breaks_file(generated):
+def quoted_breaks_file(generated, long_notes=False):
     """The generated records, read by name, with a notes column whose quoted
     values hold delimiters, quotes and line breaks of every kind, so that
-    records span lines across the page's part edges."""
+    records span lines across the page's part edges (some of them longer
+    than a part, with `long_notes`)."""
     lines = [line for line in generated.split(b"\n") if line]
     notes = [b"", b'"line one\nline two"', b'"a, b\r\nc ""d"""', b'"\n\n"', b"plain", b'"x\ry"']
+    if long_notes:
+        notes.append(b'"' + b"a long note,\nover lines; " * 300 + b'"')
     out = [lines[0] + b",notes"]
     for i, record in enumerate(lines[1:]):
         out.append(record + b"," + notes[i % len(notes)])
@@ -262,6 +265,7 @@ class NamedExportsTest(unittest.TestCase):
         cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="mint-page-named."))
         cases = pathlib.Path(__file__).resolve().parent.parent / "batch" / "named_cases"
         generated = subprocess.run([ARGS.generate, "1500", "11"], check=True, capture_output=True).stdout
+        cls.generated = generated
         cls.spanning = cls.scratch / "spanning.csv"
         cls.spanning.write_bytes(quoted_breaks_file(generated))
         cls.semicolons = cases / "semicolon_ssn_dob_sex" / "export.csv"
@@ -334,6 +338,24 @@ class NamedExportsTest(unittest.TestCase):
                 more = outputs[output] + (["--key-file", str(self.key)] if keyed else [])
                 expected = self.mintbatch(path, options + more)
                 self.assertEqual(self.page(path, mapping, date_format, genders, output, keyed), expected)
+
+    def test_framing_rare_ways(self):
+        # Parts longer than the slice read for them (records longer than the
+        # margin, put together from slices), and longer than the page holds
+        # (handed to their worker as ranges of the file): made to happen on
+        # a small file through the address.
+        b = self.browser
+        long_notes = self.scratch / "long-notes.csv"
+        long_notes.write_bytes(quoted_breaks_file(self.generated, long_notes=True))
+        try:
+            for fragment in ("&frame-margin=10", "&frame-margin=10&held-most=6000"):
+                b.open(ARGS.page, f"#part-size={PART_SIZE}{fragment}")
+                for path in (self.spanning, long_notes):
+                    with self.subTest(fragment=fragment, file=path.name):
+                        expected = self.mintbatch(path, [])
+                        self.assertEqual(self.page(path, {}, "%Y-%m-%d", ("", ""), "0", False), expected)
+        finally:
+            b.open(ARGS.page, f"#part-size={PART_SIZE}")
 
     def drop_file(self, path):
         """Drops the file on the page, as the browser hands a drop over: a
