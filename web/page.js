@@ -23,6 +23,9 @@
   // unless that line is longer (the worker then reads on itself).
   const PART_EDGE = 64 << 10;
   const PREVIEW_BYTES = 64 << 10;
+  // Bytes of the result the page queues for the browser at most, before it
+  // waits to give out more parts.
+  const RESULT_QUEUE = 32 << 20;
   // The progress is drawn at most this often (ms): drawing takes time from
   // the conversion, on machines with few cores.
   const PROGRESS_EVERY = 200;
@@ -502,7 +505,12 @@
   // only the parts that finished ahead of an earlier one.
   function orderedResult() {
     let controller;
-    const stream = new ReadableStream({ start(c) { controller = c; } });
+    // Parts wait for the browser to take what came before once this much
+    // is queued: the page holds the result for no longer than that.
+    const waiters = [];
+    const wake = () => { for (const resolve of waiters.splice(0)) resolve(); };
+    const stream = new ReadableStream({ start(c) { controller = c; }, pull: wake },
+                                      new ByteLengthQueuingStrategy({ highWaterMark: RESULT_QUEUE }));
     const blob = new Response(stream, { headers: { 'Content-Type': 'text/csv' } }).blob();
     blob.catch(() => {});
     const waiting = new Map();
@@ -519,10 +527,15 @@
           ++next;
         }
       },
+      // Settles once the browser has room for more of the result.
+      room() {
+        return controller.desiredSize > 0 ? Promise.resolve() : new Promise((resolve) => waiters.push(resolve));
+      },
       close() { controller.close(); },
       abandon() {
         waiting.clear();
         try { controller.error(new Error('abandoned')); } catch (e) { /* closed already */ }
+        wake();
       },
     };
   }
@@ -541,6 +554,8 @@
       if (setup.problem) throw new Error('The key file could not be used: ' + setup.problem + '.');
       await new Promise((resolve, reject) => {
         const give = async () => {
+          if (run.failed || !run.live()) return resolve();
+          await run.output.room();
           if (run.failed || !run.live()) return resolve();
           let part;
           try {
