@@ -11,8 +11,9 @@
   // Parts of this many bytes: enough that a part's start costs little, small
   // enough that the workers finish close together and memory stays small.
   // Tests ask for small sizes in the address (#part-size=N&frame-margin=N
-  // &held-most=N), so that small files cross many part edges and take the
-  // framing's rarer ways (see worker.js).
+  // &held-most=N&result-queue=N&workers=N), so that small files cross many
+  // part edges, take the framing's rarer ways (see worker.js) and show what
+  // the page holds at once.
   const asked = (name, otherwise) => {
     const found = new RegExp('(?:^#|&)' + name + '=(\\d+)').exec(location.hash);
     return found && Number(found[1]) >= 1 ? Number(found[1]) : otherwise;
@@ -25,7 +26,7 @@
   const PREVIEW_BYTES = 64 << 10;
   // Bytes of the result the page queues for the browser at most, before it
   // waits to give out more parts.
-  const RESULT_QUEUE = 32 << 20;
+  const RESULT_QUEUE = asked('result-queue', 32 << 20);
   // The progress is drawn at most this often (ms): drawing takes time from
   // the conversion, on machines with few cores.
   const PROGRESS_EVERY = 200;
@@ -74,7 +75,7 @@
   // By name, one more worker frames the file: it reads it once, front to
   // back, and hands each part's bytes on as it cuts them.
   let framer = null;
-  const workerCount = () => Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8));
+  const workerCount = () => asked('workers', Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8)));
 
   function startWorker() {
     const worker = new Worker(workerUrl);
@@ -483,7 +484,12 @@
     let ended = false;
     const requested = [];
     const request = () => {
-      const answer = chain.then(() => ask(framing, { type: 'frame-next', partSize }, 'framed'));
+      const answer = chain.then(() => ask(framing, { type: 'frame-next', partSize }, 'framed')).then((framed) => {
+        // Read ahead and not given out yet: held too.
+        run.aheadBytes += framed.bytes ? framed.bytes.byteLength : 0;
+        run.noteHeld();
+        return framed;
+      });
       chain = answer.then((framed) => { if (framed.end) ended = true; }, () => { ended = true; });
       requested.push(answer);
     };
@@ -491,10 +497,11 @@
       while (!ended && requested.length < ahead) request();
       if (requested.length === 0) return null;
       const framed = await requested.shift();
+      run.aheadBytes -= framed.bytes ? framed.bytes.byteLength : 0;
       if (framed.readError) throw new Error(READ_FAILED(file));
       if (framed.end) return null;
       return { index: index++, from: framed.from, to: framed.to, exact: true, firstLine: framed.firstLine,
-               firstRecord: framed.firstRecord, bytes: framed.bytes ? framed.bytes.buffer : null, bytesFrom: framed.from };
+               firstRecord: framed.firstRecord, bytes: framed.bytes ? framed.bytes.buffer : null, bytesFrom: framed.bytesFrom };
     };
   }
 
@@ -518,6 +525,13 @@
     return {
       blob,
       size: 0,
+      // Bytes of the result held here: waiting for an earlier part, or
+      // queued for the browser.
+      held() {
+        let bytes = RESULT_QUEUE - controller.desiredSize;
+        for (const pieces of waiting.values()) for (const piece of pieces) bytes += piece.length;
+        return bytes;
+      },
       put(index, pieces) {
         for (const piece of pieces) this.size += piece.length;
         waiting.set(index, pieces);
@@ -566,6 +580,8 @@
           }
           if (part === null || run.failed || !run.live()) return resolve();
           run.progress[part.index] = { bytes: 0, lines: 0 };
+          run.partBytes[part.index] = part.bytes ? part.bytes.byteLength : 0;
+          run.noteHeld();
           entry.worker.postMessage({
             type: 'part', index: part.index, file, from: part.from, to: part.to, bytes: part.bytes,
             bytesFrom: part.bytesFrom, header: run.header, firstLine: part.firstLine,
@@ -584,6 +600,8 @@
               return reject(new Error(run.failed));
             }
             run.output.put(message.index, message.output);
+            run.partBytes[message.index] = 0;
+            run.noteHeld();
             run.reports[message.index] = new Blob(message.report);
             message.counts.forEach((count, which) => { run.counts[which] += count; });
             run.progress[message.index].bytes = message.bytes;
@@ -599,8 +617,18 @@
   }
 
   function newRun(file, opts, header, keyFile, partSize) {
-    return { file, opts, header, keyFile, partSize, output: orderedResult(), reports: [], counts: [0, 0, 0],
-             progress: [], started: performance.now(), failed: null, live: () => true, onProgress: () => {} };
+    const run = { file, opts, header, keyFile, partSize, output: orderedResult(), reports: [], counts: [0, 0, 0],
+                  progress: [], partBytes: [], aheadBytes: 0, mostHeld: 0, started: performance.now(), failed: null,
+                  live: () => true, onProgress: () => {} };
+    // The most bytes of the file and the result the page held at once (the
+    // parts given to workers, the outputs not yet taken by the browser):
+    // what bounds its memory, whatever the file's size.
+    run.noteHeld = () => {
+      let held = run.output.held() + run.aheadBytes;
+      run.partBytes.forEach((bytes) => { held += bytes; });
+      run.mostHeld = Math.max(run.mostHeld, held);
+    };
+    return run;
   }
 
   async function run() {
@@ -719,6 +747,7 @@
     $('progress-bar').value = 1;
     $('progress-text').textContent = 'Done.';
     $('cancel').disabled = true;
+    $('result').dataset.mostHeld = String(current.mostHeld);
     $('result').hidden = false;
     checkReady();
     link.focus();

@@ -222,6 +222,7 @@ function startFraming(file, delimiter, margin, heldMost) {
   const source = { file, bytes: new Uint8Array(0), start: 0 };
   part = { index: -1, source, start: 0, at: 0, end: file.size, readError: null };
   framing = { file, source, input: M.FS.open('/input', 'r'), from: 0, line: 1, record: 1, slices: [], done: false,
+              reading: null,
               margin: margin || FRAME_MARGIN, heldMost: heldMost || HELD_MOST };
   M._mint_web_frame_start(framing.input.fd, delimiter.charCodeAt(0));
 }
@@ -258,9 +259,11 @@ function framingSlice(offset) {
 function takePart(from, to) {
   const slices = framing.slices;
   let bytes = null;
-  const own = slices.find((slice) => slice.start === from && slice.start + slice.bytes.length >= to);
+  let bytesFrom = from;
+  const own = slices.find((slice) => slice.start <= from && slice.start + slice.bytes.length >= to);
   if (own) {
     bytes = own.bytes;
+    bytesFrom = own.start;
   } else {
     const covering = slices.filter((slice) => slice.start < to && slice.start + slice.bytes.length > from);
     let at = from;
@@ -274,11 +277,19 @@ function takePart(from, to) {
       }
     }
   }
-  // The next part's bytes are read from its start; a slice handed on is
-  // no longer here to read from.
+  // A slice handed on is no longer here to read from.
   framing.slices = slices.filter((slice) => slice !== own && slice.start + slice.bytes.length > to);
   if (framing.source.bytes === (own && own.bytes)) framing.source.bytes = new Uint8Array(0);
-  return bytes;
+  return { bytes, bytesFrom };
+}
+
+// Starts reading the slice of the file from `start` for a part, without
+// blocking (which costs the browser less than reading as the framing goes).
+function readPartSlice(start, partSize) {
+  const end = Math.min(start + partSize + framing.margin, framing.file.size);
+  const reading = framing.file.slice(start, end).arrayBuffer().then((buffer) => ({ start, bytes: new Uint8Array(buffer) }));
+  reading.catch(() => {});
+  return reading;
 }
 
 // The next part: the records from the last cut to the first record start at
@@ -287,22 +298,36 @@ async function nextFramedPart(partSize) {
   const M = engine;
   if (framing.done) return { end: true };
   const from = framing.from;
-  // The part's slice, read without blocking (which costs the browser less
-  // than reading as the framing goes).
-  if (!framing.slices.some((slice) => slice.start === from)) {
+  // The part's slice: read ahead while the last part was framed, from where
+  // this one could start at the earliest, or read now. A failure to read
+  // here is met again where the framing reads, and said there.
+  let reading = framing.reading;
+  framing.reading = null;
+  if (reading && reading.start > from) reading = null;
+  for (let tries = 0; tries < 2; ++tries) {
     try {
-      const end = Math.min(from + partSize + framing.margin, framing.file.size);
-      const bytes = new Uint8Array(await framing.file.slice(from, end).arrayBuffer());
-      if (bytes.length > 0) keepSlice(from, bytes);
+      const slice = await (reading || readPartSlice(from, partSize));
+      // Read ahead for a part that came later (after a long record): read again.
+      if (slice.start + slice.bytes.length <= from + partSize && slice.start + slice.bytes.length < framing.file.size) {
+        reading = null;
+        continue;
+      }
+      if (slice.bytes.length > 0) keepSlice(slice.start, slice.bytes);
     } catch (e) {
-      // Read where the framing needs it: a failure there is the framing's.
+      // (see above)
     }
+    break;
+  }
+  // The next part starts at least `partSize` on: its slice is read meanwhile.
+  if (from + partSize < framing.file.size) {
+    framing.reading = readPartSlice(from + partSize, partSize);
+    framing.reading.start = from + partSize;
   }
   const found = M._mint_web_frame_next(from + partSize);
   if (found < 0) return { end: true, readError: part.readError || 'read error' };
   const to = found === 1 ? M._mint_web_cut(0) : framing.file.size;
-  const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record,
-                   bytes: takePart(from, to) };
+  const taken = takePart(from, to);
+  const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record, ...taken };
   if (found === 1) {
     framing.from = to;
     framing.line = M._mint_web_cut(1);
