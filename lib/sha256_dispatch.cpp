@@ -10,12 +10,15 @@ bool always_supported() {
 }
 
 constexpr backend all_backends[] = {
-    {"portable", compress_portable, compress_words_portable, compress_word_pair_portable, always_supported},
+    {"portable", compress_portable, compress_words_portable, compress_word_pair_portable,
+     compress_word_quad_by_pairs<compress_word_pair_portable>, always_supported},
 #if defined(__wasm_simd128__)
-    {"wasm-simd", compress_portable, compress_words_portable, compress_word_pair_wasm_simd, wasm_simd_supported},
+    {"wasm-simd", compress_portable, compress_words_portable, compress_word_pair_wasm_simd,
+     compress_word_quad_wasm_simd, wasm_simd_supported},
 #endif
 #if MINTCORE_HAVE_SHA_NI
-    {"sha-ni", compress_sha_ni, compress_words_sha_ni, compress_word_pair_sha_ni, sha_ni_supported},
+    {"sha-ni", compress_sha_ni, compress_words_sha_ni, compress_word_pair_sha_ni,
+     compress_word_quad_by_pairs<compress_word_pair_sha_ni>, sha_ni_supported},
 #endif
 };
 

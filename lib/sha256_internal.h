@@ -57,11 +57,16 @@ using compress_words_fn = void (*)(uint32_t hash_words[8], const uint32_t* words
 using compress_word_pair_fn = void (*)(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
                                        const uint32_t* words_b);
 
+// Four independent one-block compressions at once, of (hashes[i], words[i]):
+// for a backend whose vectors hold four words, where pairs leave half idle.
+using compress_word_quad_fn = void (*)(uint32_t* const hashes[4], const uint32_t* const words[4]);
+
 struct backend {
     const char* name;
     compress_fn compress;
     compress_words_fn compress_words;
     compress_word_pair_fn compress_word_pair;
+    compress_word_quad_fn compress_word_quad;
     bool (*supported)();  // whether this CPU can run it
 };
 
@@ -70,6 +75,13 @@ void compress_portable(uint32_t hash_words[8], const unsigned char* p, uint64_t 
 void compress_words_portable(uint32_t hash_words[8], const uint32_t* words, uint64_t blocks);
 void compress_word_pair_portable(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
                                  const uint32_t* words_b);
+
+// Four compressions as two pairs, for backends without a four-way one.
+template <compress_word_pair_fn Pair>
+void compress_word_quad_by_pairs(uint32_t* const hashes[4], const uint32_t* const words[4]) {
+    Pair(hashes[0], words[0], hashes[1], words[1]);
+    Pair(hashes[2], words[2], hashes[3], words[3]);
+}
 
 #if MINTCORE_HAVE_SHA_NI
 // x86 SHA extensions.
@@ -81,9 +93,11 @@ bool sha_ni_supported();
 #endif
 
 #if defined(__wasm_simd128__)
-// WebAssembly's 128-bit vectors (the browser page's engine): pairs only.
+// WebAssembly's 128-bit vectors (the browser page's engine): pairs and
+// fours, one block in each lane.
 void compress_word_pair_wasm_simd(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
                                   const uint32_t* words_b);
+void compress_word_quad_wasm_simd(uint32_t* const hashes[4], const uint32_t* const words[4]);
 bool wasm_simd_supported();
 #endif
 

@@ -1,6 +1,6 @@
 // SHA-256 compression with WebAssembly's 128-bit vectors, for the browser
-// page's engine: two blocks at once, one in each of the vectors' first two
-// lanes, so that every round's operations serve both; the pairs of records
+// page's engine: two or four blocks at once, one in each of the vectors'
+// lanes, so that every round's operations serve them all; the records
 // mintbatch's converter derives together take little longer than one. Single
 // blocks go the portable way. Compiled only for WebAssembly with SIMD.
 #include "sha256_internal.h"
@@ -28,14 +28,8 @@ inline v128_t choose(v128_t e, v128_t f, v128_t g) { return wasm_v128_bitselect(
 // (a & b) ^ (a & c) ^ (b & c): where a and b agree, b; where they differ, c.
 inline v128_t majority(v128_t a, v128_t b, v128_t c) { return wasm_v128_bitselect(c, b, wasm_v128_xor(a, b)); }
 
-}  // namespace
-
-void compress_word_pair_wasm_simd(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
-                                  const uint32_t* words_b) {
-    v128_t w[16];
-    for (int t = 0; t < 16; ++t) w[t] = wasm_u32x4_make(words_a[t], words_b[t], 0, 0);
-    v128_t s[8];
-    for (int i = 0; i < 8; ++i) s[i] = wasm_u32x4_make(hash_a[i], hash_b[i], 0, 0);
+// The 64 rounds on the blocks in the vectors' lanes (up to four).
+inline void compress_lanes(v128_t s[8], v128_t w[16]) {
     v128_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
     // Unrolled, the schedule's ring is indexed by constants and the round
     // constants are immediate.
@@ -60,10 +54,35 @@ void compress_word_pair_wasm_simd(uint32_t hash_a[8], const uint32_t* words_a, u
         a = wasm_i32x4_add(t1, t2);
     }
     const v128_t out[8] = {a, b, c, d, e, f, g, h};
+    for (int i = 0; i < 8; ++i) s[i] = wasm_i32x4_add(s[i], out[i]);
+}
+
+}  // namespace
+
+void compress_word_pair_wasm_simd(uint32_t hash_a[8], const uint32_t* words_a, uint32_t hash_b[8],
+                                  const uint32_t* words_b) {
+    v128_t w[16];
+    for (int t = 0; t < 16; ++t) w[t] = wasm_u32x4_make(words_a[t], words_b[t], 0, 0);
+    v128_t s[8];
+    for (int i = 0; i < 8; ++i) s[i] = wasm_u32x4_make(hash_a[i], hash_b[i], 0, 0);
+    compress_lanes(s, w);
     for (int i = 0; i < 8; ++i) {
-        const v128_t sum = wasm_i32x4_add(s[i], out[i]);
-        hash_a[i] = wasm_u32x4_extract_lane(sum, 0);
-        hash_b[i] = wasm_u32x4_extract_lane(sum, 1);
+        hash_a[i] = wasm_u32x4_extract_lane(s[i], 0);
+        hash_b[i] = wasm_u32x4_extract_lane(s[i], 1);
+    }
+}
+
+void compress_word_quad_wasm_simd(uint32_t* const hashes[4], const uint32_t* const words[4]) {
+    v128_t w[16];
+    for (int t = 0; t < 16; ++t) w[t] = wasm_u32x4_make(words[0][t], words[1][t], words[2][t], words[3][t]);
+    v128_t s[8];
+    for (int i = 0; i < 8; ++i) s[i] = wasm_u32x4_make(hashes[0][i], hashes[1][i], hashes[2][i], hashes[3][i]);
+    compress_lanes(s, w);
+    for (int i = 0; i < 8; ++i) {
+        hashes[0][i] = wasm_u32x4_extract_lane(s[i], 0);
+        hashes[1][i] = wasm_u32x4_extract_lane(s[i], 1);
+        hashes[2][i] = wasm_u32x4_extract_lane(s[i], 2);
+        hashes[3][i] = wasm_u32x4_extract_lane(s[i], 3);
     }
 }
 

@@ -31,6 +31,12 @@ int uuid_create_keyed(uuid_hash_data* data, const uuid_key* key);
 // side by side when both are filled for a key.
 int uuid_create_pair_keyed(uuid_hash_data* first, uuid_hash_data* second, const uuid_key* key);
 
+// uuid_create_keyed on each of four records in turn, messages included; bit
+// i of the result is what the call on records[i] returns. When all four are
+// filled for a key, their compressions run side by side (four at once where
+// the SHA-256 backend has vectors of four words, else as two pairs).
+int uuid_create_quad_keyed(uuid_hash_data* const records[4], const uuid_key* key);
+
 }  // namespace mint
 
 #endif

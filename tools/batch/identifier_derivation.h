@@ -1,5 +1,5 @@
 // Where mintbatch derives identifiers: every identifier it writes comes from
-// one of these two calls, whichever path read the record.
+// one of these calls, whichever path read the record.
 #ifndef MINT_TOOLS_BATCH_IDENTIFIER_DERIVATION_H
 #define MINT_TOOLS_BATCH_IDENTIFIER_DERIVATION_H
 
@@ -16,6 +16,12 @@ inline bool derive_identifier(uuid_hash_data* record, const mint::uuid_key* key)
 // included); bit 0 of the result is the first's success, bit 1 the second's.
 inline int derive_identifier_pair(uuid_hash_data* first, uuid_hash_data* second, const mint::uuid_key* key) {
     return mint::uuid_create_pair_keyed(first, second, key);
+}
+
+// Four records at once, as derive_identifier on each in turn; bit i of the
+// result is records[i]'s success.
+inline int derive_identifier_quad(uuid_hash_data* const records[4], const mint::uuid_key* key) {
+    return mint::uuid_create_quad_keyed(records, key);
 }
 
 #endif

@@ -142,11 +142,12 @@ struct named_worker {
     bool reporting;
     const by_name_options* options;
     const header_mapping* mapping;
-    // A silent record whose identifier waits for a second one, so that both
-    // are derived at once: its identity and its identifier's place in `out`.
-    bool pending;
-    uuid_hash_data pending_identity;
-    size_t pending_at;
+    // Silent records whose identifiers wait for a fourth, so that all four
+    // are derived at once: their identities and their identifiers' places in
+    // `out`.
+    int pending;
+    uuid_hash_data pending_identity[4];
+    size_t pending_at[4];
     field_span fields[most_columns];
     char value[most_record_bytes + 1];
     char key[most_record_bytes + 1];
@@ -163,7 +164,7 @@ struct record_result {
     const char* field;
     const char* reason;
     char uuid[12];
-    // Silent runs derive in pairs: a patient or policy key record's identity,
+    // Silent runs derive four at once: a patient or policy key record's identity,
     // its identifier not derived yet.
     bool derive_later;
     uuid_hash_data identity;
@@ -408,27 +409,30 @@ void skip_record(named_worker* worker, const record_ref& record, bool blank, con
 }
 
 // Derives a silent record's identifier into its place in the output: with
-// the waiting one's, or it waits.
-void derive_in_pairs(named_worker* worker, uuid_hash_data identity, size_t at) {
-    if (!worker->pending) {
-        worker->pending = true;
-        worker->pending_identity = identity;
-        worker->pending_at = at;
-        return;
-    }
-    derive_identifier_pair(&worker->pending_identity, &identity, worker->options->key);
-    std::memcpy(worker->out.data + worker->pending_at, worker->pending_identity.uuid, 12);
-    std::memcpy(worker->out.data + at, identity.uuid, 12);
-    worker->pending = false;
+// three waiting ones', or it waits.
+void derive_in_fours(named_worker* worker, const uuid_hash_data& identity, size_t at) {
+    worker->pending_identity[worker->pending] = identity;
+    worker->pending_at[worker->pending] = at;
+    if (++worker->pending < 4) return;
+    uuid_hash_data* const records[4] = {&worker->pending_identity[0], &worker->pending_identity[1],
+                                        &worker->pending_identity[2], &worker->pending_identity[3]};
+    derive_identifier_quad(records, worker->options->key);
+    for (int i = 0; i < 4; ++i) std::memcpy(worker->out.data + worker->pending_at[i], records[i]->uuid, 12);
+    worker->pending = 0;
 }
 
-// Derives the waiting record's identifier, if one waits: before the output
+// Derives the waiting records' identifiers, if any wait: before the output
 // is written out.
 void settle_pending(named_worker* worker) {
-    if (!worker->pending) return;
-    derive_identifier(&worker->pending_identity, worker->options->key);
-    std::memcpy(worker->out.data + worker->pending_at, worker->pending_identity.uuid, 12);
-    worker->pending = false;
+    int i = 0;
+    for (; i + 2 <= worker->pending; i += 2) {
+        derive_identifier_pair(&worker->pending_identity[i], &worker->pending_identity[i + 1], worker->options->key);
+    }
+    if (i < worker->pending) derive_identifier(&worker->pending_identity[i], worker->options->key);
+    for (i = 0; i < worker->pending; ++i) {
+        std::memcpy(worker->out.data + worker->pending_at[i], worker->pending_identity[i].uuid, 12);
+    }
+    worker->pending = 0;
 }
 
 // The output and report of one record. Not loud: nothing is printed, and a
@@ -473,7 +477,7 @@ judged convert_record(named_worker* worker, const record_ref& record, bool loud)
     append_output(worker, record, false, true, identified ? result.uuid : nullptr);
     if (result.derive_later) {
         const size_t line_end = record.terminator_length > 0 ? record.terminator_length : 1;
-        derive_in_pairs(worker, result.identity, worker->out.used - line_end - 12);
+        derive_in_fours(worker, result.identity, worker->out.used - line_end - 12);
     }
     append_report(worker, record, worker->key, key_length, result.outcome, result.field, result.reason);
     return judged::done;
@@ -915,7 +919,7 @@ named_status convert_in_parallel(named_run* run, int threads) {
         worker->options = run->worker->options;
         worker->mapping = run->worker->mapping;
         worker->reporting = run->worker->reporting;
-        worker->pending = false;
+        worker->pending = 0;
         init_text_buffer(&worker->out);
         init_text_buffer(&worker->report);
         running.emplace_back(work_on_batches, &pool, worker);
@@ -1045,7 +1049,7 @@ named_status convert_by_name(byte_source* source, byte_sink* sink, byte_sink* re
     worker->options = &options;
     worker->mapping = options.mapping != nullptr ? options.mapping : mapping;
     worker->reporting = report != nullptr;
-    worker->pending = false;
+    worker->pending = 0;
     init_text_buffer(&worker->out);
     init_text_buffer(&worker->report);
     worker->counts = {};
