@@ -1,8 +1,9 @@
 // The page: choosing the file, the options and the run. The conversion itself
 // runs in workers (worker.js), each with its own instance of the pipeline
-// compiled to WebAssembly; this script splits the file into parts, hands
-// them out, shows the progress and puts the parts' outputs together in input
-// order as one Blob to download.
+// compiled to WebAssembly: one frames the file into parts as it reads it,
+// the others convert them; this script hands the parts out, shows the
+// progress and streams the parts' outputs in input order into one Blob to
+// download.
 'use strict';
 
 (() => {

@@ -1,9 +1,9 @@
 // A worker of the page: one WebAssembly instance of the pipeline, which
-// converts the parts of the file it is given, one at a time. The page reads
-// each part's bytes ahead (a little beyond its end, where its last line
-// ends) and hands them over; only a line that reaches beyond them is read
-// here, synchronously. Each part's output goes back as the buffers the
-// pipeline wrote, handed over whole, so no part is copied twice.
+// either frames the file into parts (see "The framer" below) or converts the
+// parts it is given, one at a time. A part comes with its bytes (or, rarely,
+// as a range of the file, read here); only a line that reaches beyond them
+// is read here, synchronously. Each part's output goes back as the buffers
+// the pipeline wrote, handed over whole, so no part is copied twice.
 //
 // The engine's code comes first in this worker's source (see page.js); it
 // defines createMintEngine.
