@@ -76,7 +76,7 @@
   // By name, one more worker frames the file: it reads it once, front to
   // back, and hands each part's bytes on as it cuts them.
   let framer = null;
-  const workerCount = () => asked('workers', Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8)));
+  const workerCount = () => Math.min(asked('workers', Math.max(1, navigator.hardwareConcurrency || 1)), 8);
 
   function startWorker() {
     const worker = new Worker(workerUrl);
@@ -96,6 +96,13 @@
     for (let i = 0; i < workerCount(); ++i) pool.push(startWorker());
     framer = startWorker();
     return pool[0].ready;
+  }
+
+  // New workers after a Cancel or a failure, warmed up as at start (see
+  // warmUp); whatever comes next waits for them.
+  function restartPool() {
+    stopPool();
+    state.started = startPool().then(warmUp);
   }
 
   function stopPool() {
@@ -456,7 +463,6 @@
       let from = 0;
       const reads = [];
       const readOne = () => {
-        if (from >= file.size && (from > 0 || index + reads.length > 0)) return;
         const part = { from, to: Math.min(from + partSize, file.size), exact: false, firstLine: 1, firstRecord: 1,
                        bytesFrom: Math.max(0, from - 1) };
         part.bytes = file.slice(part.bytesFrom, Math.min(file.size, part.to + PART_EDGE)).arrayBuffer();
@@ -464,7 +470,7 @@
         from += partSize;
       };
       return async () => {
-        while (reads.length < ahead && (from < file.size || (from === 0 && index + reads.length === 0))) readOne();
+        while (reads.length < ahead && from < file.size) readOne();
         const part = reads.shift();
         if (!part) return null;
         try {
@@ -580,8 +586,8 @@
             return reject(e);
           }
           if (part === null || run.failed || !run.live()) return resolve();
-          run.progress[part.index] = { bytes: 0, lines: 0 };
-          run.partBytes[part.index] = part.bytes ? part.bytes.byteLength : 0;
+          run.progress[part.index] = { bytes: 0, lines: 0, held: part.bytes ? part.bytes.byteLength : 0 };
+          run.givenBytes += run.progress[part.index].held;
           run.noteHeld();
           entry.worker.postMessage({
             type: 'part', index: part.index, file, from: part.from, to: part.to, bytes: part.bytes,
@@ -601,7 +607,7 @@
               return reject(new Error(run.failed));
             }
             run.output.put(message.index, message.output);
-            run.partBytes[message.index] = 0;
+            run.givenBytes -= run.progress[message.index].held;
             run.noteHeld();
             run.reports[message.index] = new Blob(message.report);
             message.counts.forEach((count, which) => { run.counts[which] += count; });
@@ -619,15 +625,13 @@
 
   function newRun(file, opts, header, keyFile, partSize) {
     const run = { file, opts, header, keyFile, partSize, output: orderedResult(), reports: [], counts: [0, 0, 0],
-                  progress: [], partBytes: [], aheadBytes: 0, mostHeld: 0, started: performance.now(), failed: null,
+                  progress: [], givenBytes: 0, aheadBytes: 0, mostHeld: 0, started: performance.now(), failed: null,
                   live: () => true, onProgress: () => {} };
     // The most bytes of the file and the result the page held at once (the
     // parts given to workers, the outputs not yet taken by the browser):
     // what bounds its memory, whatever the file's size.
     run.noteHeld = () => {
-      let held = run.output.held() + run.aheadBytes;
-      run.partBytes.forEach((bytes) => { held += bytes; });
-      run.mostHeld = Math.max(run.mostHeld, held);
+      run.mostHeld = Math.max(run.mostHeld, run.output.held() + run.aheadBytes + run.givenBytes);
     };
     return run;
   }
@@ -652,6 +656,9 @@
     $('progress-text').textContent = 'Starting…';
     $('cancel').focus();
     try {
+      // Workers started after a Cancel may still be warming up.
+      await state.started;
+      if (!current.live()) return;
       await convert(current, pool, framer);
       if (!current.live()) return;
       await finish(current);
@@ -659,8 +666,7 @@
       current.output.abandon();
       if (!current.live()) return;
       state.run = null;
-      stopPool();
-      startPool();
+      restartPool();
       say('run-error', e.message);
       $('progress').hidden = true;
       $('cancel').disabled = true;
@@ -690,7 +696,7 @@
   // reading files, building results) on first use, which would otherwise
   // slow the user's first run.
   async function warmUp() {
-    const { file, header } = madeUpFile(3000);
+    const { file, header } = madeUpFile(8000);
     const opts = { byName: true, delimiter: '', columns: state.engine.fields.map(() => -1), dateFormat: '%Y-%m-%d',
                    genderValues: '', output: 0, report: true };
     const made = newRun(file, opts, header, null, 16 << 10);
@@ -758,8 +764,7 @@
     if (!state.run) return;
     state.run.output.abandon();
     state.run = null;
-    stopPool();
-    startPool();
+    restartPool();
     $('progress').hidden = true;
     $('cancel').disabled = true;
     say('run-error', 'Cancelled: nothing was written.');
@@ -816,12 +821,9 @@
     }
     $('drop').addEventListener('dragleave', () => $('drop').classList.remove('over'));
     $('drop').addEventListener('drop', onDrop);
-    let ready;
-    state.started = new Promise((resolve) => { ready = resolve; });
     try {
-      state.engine = await startPool();
-      await warmUp();
-      ready();
+      state.started = startPool().then((engine) => { state.engine = engine; return warmUp(); });
+      await state.started;
     } catch (e) {
       state.engine = null;
       say('file-error', 'This page could not start its engine in this browser: ' + e.message);

@@ -402,46 +402,9 @@ onmessage = async (event) => {
 
 // The engine prints nothing the page shows: refused records are counted,
 // failures come back as statuses, and no value of a record reaches the console.
-// Made-up records in the columns of an export, for warmUp.
-function madeUpRecords(count) {
-  const names = ['Garcia, James', 'Mary Smith', 'Chen Wei', "O'Brien, Aoife", 'Nguyen Thi Lan', 'Ali Hassan'];
-  let text = 'data_record,patient_name,patient_ssn,patient_gender,patient_birth_year,patient_birth_month,' +
-    'patient_birth_day,policy_name,policy_ssn,policy_gender,policy_birth_year,policy_birth_month,policy_birth_day\n';
-  for (let i = 0; i < count; ++i) {
-    const name = names[i % names.length];
-    const ssn = String(100000000 + ((i * 7919) % 899999999));
-    const date = [1930 + (i % 90), 1 + (i % 12), 1 + (i % 28)].join(',');
-    const policy = i % 3 === 0 ? ['"' + names[(i + 1) % names.length] + '"', ssn, 2, date].join(',') : ',,,,,';
-    text += [i, '"' + name + '"', i % 4 === 0 ? '' : ssn, 1 + (i % 2), date, policy].join(',') + '\n';
-  }
-  return new TextEncoder().encode(text);
-}
-
-// Converts made-up records once, at start: the browser compiles the
-// engine's busiest code fully only once it has run a while, so that a first
-// run at the user's file is as quick as any later one. Nothing is kept.
-function warmUp(M) {
-  const bytes = madeUpRecords(10000);
-  applyOptions({ byName: true, delimiter: '', columns: [], dateFormat: '%Y-%m-%d', genderValues: '', output: 0,
-                 report: false });
-  part = { index: -1, source: { file: null, bytes, start: 0 }, start: 0, at: 0, end: bytes.length, readError: null,
-           output: newCollector(1 << 20), report: newCollector(0) };
-  const input = M.FS.open('/input', 'r');
-  const output = M.FS.open('/output', 'w');
-  try {
-    M._mint_web_run_part(input.fd, output.fd, -1, 1, 0, 0, 1, 1);
-  } finally {
-    M.FS.close(input);
-    M.FS.close(output);
-    part = null;
-    M._mint_web_reset_options();
-  }
-}
-
 createMintEngine({ print() {}, printErr() {} }).then((M) => {
   engine = M;
   makeDevices(M);
-  warmUp(M);
   const fields = [];
   for (let field = 0; field < M._mint_web_field_count(); ++field) fields.push(text(M._mint_web_field_name(field)));
   postMessage({ type: 'ready', features: M._mint_web_features(), fields,
