@@ -328,7 +328,8 @@ async function nextFramedPart(partSize) {
   const to = found === 1 ? M._mint_web_cut(0) : framing.file.size;
   const taken = takePart(from, to);
   const result = { end: false, from, to, firstLine: framing.line, firstRecord: framing.record, ...taken };
-  if (found === 1) {
+  // A cut at the file's very end leaves nothing after it: the last part.
+  if (found === 1 && to < framing.file.size) {
     framing.from = to;
     framing.line = M._mint_web_cut(1);
     framing.record = M._mint_web_cut(2);
